@@ -1,0 +1,43 @@
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "base/logging/log_interface.h"
+
+namespace vireo {
+
+namespace {
+
+constexpr int kDebugTraceChars = 20480;
+
+}  // namespace
+
+void DebugTrace(const wchar_t* format, ...) {
+  wchar_t buffer[kDebugTraceChars] = {};
+  SYSTEMTIME now;
+  ::GetLocalTime(&now);
+  int n = _snwprintf(buffer, kDebugTraceChars - 1, L"[%02d/%02d/%02d %02d:%02d:%02d.%03d] ",
+                     now.wMonth, now.wDay, now.wYear % 100, now.wHour, now.wMinute,
+                     now.wSecond, now.wMilliseconds);
+  if (n < 0) n = 0;
+
+  // The bounded formatter returns -1 when the message did not fit: the line is
+  // then cut at the end of the buffer, leaving room for the line feed.
+  va_list args;
+  va_start(args, format);
+  const int m = _vsnwprintf(buffer + n, kDebugTraceChars - 1 - n, format, args);
+  va_end(args);
+  n = m < 0 ? kDebugTraceChars - 1 : n + m;
+
+  if (n < kDebugTraceChars - 1) {
+    buffer[n] = L'\n';
+    buffer[n + 1] = L'\0';
+  } else {
+    buffer[kDebugTraceChars - 2] = L'\n';
+    buffer[kDebugTraceChars - 1] = L'\0';
+  }
+  ::OutputDebugStringW(buffer);
+}
+
+}  // namespace vireo
