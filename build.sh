@@ -137,7 +137,7 @@ cmd_demo() {
   setup
   build_all
   start_wine
-  "$ROOT/tools/demo.sh" "$BUILD/windows"
+  "$ROOT/demo/run_demo.sh" "$BUILD/windows"
 }
 
 cmd_stub() {

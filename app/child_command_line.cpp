@@ -1,0 +1,123 @@
+#include "app/child_command_line.h"
+
+#include <windows.h>
+#include <shlwapi.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cwchar>
+
+#include "base/heap.h"
+#include "base/logging/log_interface.h"
+#include "base/text_conversion.h"
+#include "tag/default_tag.h"
+
+namespace vireo {
+
+namespace {
+
+constexpr size_t kScratchChars = 32767;
+constexpr size_t kMaxFormattedChars = 32765;
+
+constexpr wchar_t kInstallSwitch[] = L"install";
+constexpr wchar_t kSilentSwitch[] = L"silent";
+constexpr wchar_t kInstallSourceSwitch[] = L"installsource";
+constexpr wchar_t kTaggedMiValue[] = L"taggedmi";
+constexpr wchar_t kRecoverSwitch[] = L"recover";
+constexpr wchar_t kNomitagSwitch[] = L"nomitag";
+
+bool EndsWithIgnoringCase(const WideString& text, const WideString& suffix) {
+  return suffix.length() <= text.length() &&
+         ::lstrcmpiW(text.c_str() + text.length() - suffix.length(), suffix.c_str()) == 0;
+}
+
+void SafeAppendFormatV(WideString* output, const wchar_t* format, va_list args) {
+  auto* scratch = static_cast<wchar_t*>(HeapAllocate(kScratchChars * sizeof(wchar_t)));
+  if (!scratch) RaiseFatalError(kFatalAllocationFailure);
+  const int written = _vsnwprintf(scratch, kMaxFormattedChars, format, args);
+  // On overflow the formatter leaves the text unterminated: cut it at the limit.
+  const size_t length = written < 0 ? kMaxFormattedChars : static_cast<size_t>(written);
+  scratch[length] = L'\0';
+  output->Append(scratch, length);
+  HeapRelease(scratch);
+}
+
+WideString Format(const wchar_t* format, ...) {
+  WideString text;
+  va_list args;
+  va_start(args, format);
+  SafeAppendFormatV(&text, format, args);
+  va_end(args);
+  return text;
+}
+
+bool ContainsBlank(const WideString& text) { return std::wcschr(text.c_str(), L' ') != nullptr; }
+
+}  // namespace
+
+void SafeAppendFormat(WideString* output, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  SafeAppendFormatV(output, format, args);
+  va_end(args);
+}
+
+void AppendRecoverSwitchPath(const WideString& cmdline, WideString* command_line) {
+  const WideString recover = Format(L"/%s", kRecoverSwitch);
+  if (cmdline.length() < recover.length() ||
+      std::wcsncmp(cmdline.c_str(), recover.c_str(), recover.length()) != 0) {
+    return;
+  }
+  wchar_t stub_path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, stub_path, MAX_PATH);
+  if (length > 0 && length < MAX_PATH) SafeAppendFormat(command_line, L" \"%s\"", stub_path);
+}
+
+bool StripNomitagSwitch(WideString* command_line) {
+  const WideString nomitag = Format(L" /%s", kNomitagSwitch);
+  if (!EndsWithIgnoringCase(*command_line, nomitag)) return false;
+  command_line->Truncate(command_line->length() - nomitag.length());
+  return true;
+}
+
+bool ComposeChildCommandLine(const WideString& exe_path, const WideString& cmdline,
+                             const NarrowString& tag, const WideString& promo_code,
+                             WideString* command_line) {
+  // Room for PathQuoteSpacesW, which quotes in place within MAX_PATH characters.
+  command_line->Clear();
+  command_line->Reserve(exe_path.length() > MAX_PATH ? exe_path.length() : MAX_PATH);
+  command_line->Append(exe_path);
+  ::PathQuoteSpacesW(command_line->data());
+  command_line->SyncLength();
+  if (ContainsBlank(exe_path) && command_line->length() == exe_path.length()) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"exe_path cannot be quoted exe_path:%s", exe_path.c_str());
+    return false;
+  }
+
+  WideString tag_text = WidenFromThreadCodePage(tag.empty() ? kDefaultTag : tag.c_str());
+
+  if (!cmdline.empty()) {
+    SafeAppendFormat(command_line, L" %s", cmdline.c_str());
+    VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
+    AppendRecoverSwitchPath(cmdline, command_line);
+  } else {
+    const WideString silent_suffix = Format(L"&%s", kSilentSwitch);
+    if (EndsWithIgnoringCase(tag_text, silent_suffix)) {
+      tag_text.Truncate(tag_text.length() - silent_suffix.length());
+      VIREO_LOG(LC_CORE, 2, L"tag found tag:%s", tag_text.c_str());
+      SafeAppendFormat(command_line, L" /%s /%s", kSilentSwitch, kInstallSwitch);
+    } else {
+      SafeAppendFormat(command_line, L" /%s %s /%s", kInstallSourceSwitch, kTaggedMiValue,
+                       kInstallSwitch);
+    }
+  }
+
+  if (!StripNomitagSwitch(command_line) && !tag_text.empty()) {
+    SafeAppendFormat(&tag_text, L"&referral=%s", promo_code.c_str());
+    SafeAppendFormat(command_line, L" \"%s\"", tag_text.c_str());
+  }
+  VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
+  return true;
+}
+
+}  // namespace vireo

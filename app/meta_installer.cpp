@@ -1,0 +1,159 @@
+#include "app/meta_installer.h"
+
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <utility>
+
+#include "app/child_command_line.h"
+#include "app/process_launch.h"
+#include "base/logging/log_interface.h"
+#include "base/path_routines.h"
+#include "base/unique_handle.h"
+#include "payload/payload_decoding.h"
+#include "payload/tar.h"
+#include "tag/tag_reader.h"
+
+namespace vireo {
+
+namespace {
+
+constexpr wchar_t kStubCopyName[] = L"CorvaneUpdateSetup.exe";
+constexpr WORD kPayloadResourceId = 102;
+constexpr wchar_t kPayloadResourceType[] = L"B";
+
+}  // namespace
+
+MetaInstaller::MetaInstaller(HINSTANCE instance, WideString cmdline, WideString promo_code)
+    : instance_(instance), cmdline_(std::move(cmdline)), promo_code_(std::move(promo_code)) {}
+
+MetaInstaller::~MetaInstaller() {
+  if (exit_code_ == kKeepFilesExitCode) return;
+  for (size_t i = 0; i < files_to_delete_.size(); ++i) {
+    ::DeleteFileW(files_to_delete_[i].c_str());
+  }
+  files_to_delete_.Clear();
+  // Succeeds only when the directory is empty: files the child left stay.
+  if (!work_.temp_dir.empty()) ::RemoveDirectoryW(work_.temp_dir.c_str());
+  work_.temp_dir.Clear();
+}
+
+void MetaInstaller::RecordFileToDelete(const wchar_t* path) {
+  files_to_delete_.TryAppend(WideString(path));
+}
+
+DWORD MetaInstaller::ExtractAndRun() {
+  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::MetaInstaller::ExtractAndRun");
+
+  if (!CreateUniqueTempDirectory()) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"CreateUniqueTempDirectory failed err:%d", ::GetLastError());
+    return kRunFailed;
+  }
+
+  // The archive outlives the Tar: the Tar is destroyed (deleting what it wrote)
+  // before the handle is closed.
+  UniqueFile archive(ExtractTarballToTempLocation());
+  if (!archive) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTarballToTempLocation failed err:%d",
+              ::GetLastError());
+    return kRunFailed;
+  }
+
+  DWORD result = kRunFailed;
+  {
+    Tar tar(work_.temp_dir.c_str(), archive.get(), true);
+    tar.SetFileCallback(&MetaInstaller::OnFileExtracted, this);
+    if (!tar.ExtractToDir()) {
+      VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractToDir failed temp_dir:%s err:%d",
+                work_.temp_dir.c_str(), ::GetLastError());
+    } else if (!CopyMetainstallerToTempLocation()) {
+      VIREO_LOG(LC_CORE, LL_ERROR, L"CopyMetainstallerToTempLocation failed err:%d",
+                ::GetLastError());
+    } else {
+      exit_code_ = kRunFailed;
+      if (!exe_path_.empty()) {
+        LaunchChild();
+        result = exit_code_;
+      }
+    }
+  }
+  return result;
+}
+
+void MetaInstaller::LaunchChild() {
+  WideString command_line;
+  if (!ComposeChildCommandLine(exe_path_, cmdline_, GetTag(instance_), promo_code_,
+                               &command_line)) {
+    return;
+  }
+  RunProcessAndWait(command_line, &exit_code_);
+}
+
+bool MetaInstaller::CreateUniqueTempDirectory() { return vireo::CreateUniqueTempDirectory(&work_); }
+
+HANDLE MetaInstaller::ExtractTarballToTempLocation() {
+  const WideString tar_path = GetTempFileNameIn(work_.temp_root.c_str(), L"PKT");
+  if (tar_path.empty()) return INVALID_HANDLE_VALUE;
+  // Recorded before anything else can fail, so the file goes whatever happens next.
+  RecordFileToDelete(tar_path.c_str());
+
+  const HRSRC resource =
+      ::FindResourceW(nullptr, MAKEINTRESOURCEW(kPayloadResourceId), kPayloadResourceType);
+  if (!resource) return INVALID_HANDLE_VALUE;
+  const HGLOBAL loaded = ::LoadResource(nullptr, resource);
+  if (!loaded) return INVALID_HANDLE_VALUE;
+  const auto* payload = static_cast<const uint8_t*>(::LockResource(loaded));
+  if (!payload) return INVALID_HANDLE_VALUE;
+
+  UniqueFile file(::CreateFileW(tar_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_ALWAYS, 0, nullptr));
+  if (!file) return INVALID_HANDLE_VALUE;
+
+  if (DecodePayload(payload, ::SizeofResource(nullptr, resource), file.get()) != 0) {
+    return INVALID_HANDLE_VALUE;
+  }
+  LARGE_INTEGER start = {};
+  if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) return INVALID_HANDLE_VALUE;
+  return file.release();
+}
+
+bool MetaInstaller::CopyMetainstallerToTempLocation() {
+  VIREO_LOG_FUNCTION(
+      L"vireo::`anonymous-namespace'::MetaInstaller::CopyMetainstallerToTempLocation");
+
+  wchar_t module_path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, module_path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"GetModuleFileName failed err:%d module_path:%s",
+              ::GetLastError(), module_path);
+    return false;
+  }
+
+  wchar_t target_path[MAX_PATH] = {};
+  ::lstrcpynW(target_path, work_.temp_dir.c_str(), MAX_PATH);
+  ::PathAppendW(target_path, kStubCopyName);
+  if (!::CopyFileW(module_path, target_path, FALSE)) {
+    VIREO_LOG(LC_CORE, LL_ERROR,
+              L"CopyFile failed err:%d module_path:%s metainstaller_target_path:%s",
+              ::GetLastError(), module_path, target_path);
+    return false;
+  }
+  RecordFileToDelete(target_path);
+  return true;
+}
+
+void MetaInstaller::OnFileExtracted(void* context, const wchar_t* path) {
+  auto* self = static_cast<MetaInstaller*>(context);
+  self->RecordFileToDelete(path);
+
+  const wchar_t* separator = std::wcsrchr(path, L'\\');
+  WideString name(separator ? separator + 1 : path);
+  if (name.empty()) return;
+  ::CharLowerBuffW(name.data(), static_cast<DWORD>(name.length()));
+  if (name.length() > 4 && std::wcscmp(name.c_str() + name.length() - 4, L".exe") == 0 &&
+      self->exe_path_.empty()) {
+    self->exe_path_.Assign(path);
+  }
+}
+
+}  // namespace vireo

@@ -1,0 +1,24 @@
+# corvane_add_stub(NAME PAYLOAD file.bin): the stub executable with `file.bin`
+# embedded as its payload resource (type "B", id 102, language neutral).
+function(corvane_add_stub name)
+  cmake_parse_arguments(ARG "" "PAYLOAD" "" ${ARGN})
+  set(payload_rc ${CMAKE_CURRENT_BINARY_DIR}/${name}_payload.rc)
+  file(WRITE ${payload_rc}.in
+    "LANGUAGE 0, 0\n102 B \"${ARG_PAYLOAD}\"\n")
+  configure_file(${payload_rc}.in ${payload_rc} COPYONLY)
+  set_source_files_properties(${payload_rc} PROPERTIES OBJECT_DEPENDS ${ARG_PAYLOAD})
+  set_source_files_properties(${PROJECT_SOURCE_DIR}/resources/stub.rc PROPERTIES
+    OBJECT_DEPENDS "${PROJECT_SOURCE_DIR}/resources/strings.rc;${PROJECT_SOURCE_DIR}/resources/CorvaneUpdateSetup.manifest")
+
+  add_executable(${name} WIN32
+    ${PROJECT_SOURCE_DIR}/app/main.cpp
+    ${PROJECT_SOURCE_DIR}/resources/stub.rc
+    ${payload_rc})
+  corvane_stub_library(${name})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/resources)
+  target_link_libraries(${name} PRIVATE vireo_app)
+  target_link_options(${name} PRIVATE
+    -s -Wl,--gc-sections
+    # A 32-bit image that may use 4 GiB under WOW64, with ASLR and DEP.
+    -Wl,--large-address-aware -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware)
+endfunction()

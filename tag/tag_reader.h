@@ -1,0 +1,67 @@
+#pragma once
+// Reads the distributor's tag back from a file on disk: the file is mapped
+// read-only, never read into memory, and only its certificate table is touched.
+// Every failure is logged and ends in an empty tag; the caller then falls back
+// to the default tag (tag/default_tag.h).
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "base/owned_string.h"
+#include "base/unique_handle.h"
+
+namespace vireo {
+
+// A file mapped read-only as a whole, and where the last tag lookup found its
+// certificate table. Owns the file, the mapping and the view, and releases each
+// exactly once (view, then mapping, then file).
+class MappedFile {
+ public:
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  virtual ~MappedFile();
+
+  // Closes whatever is open, then opens, maps and measures `path`. False when a
+  // step failed (GetLastError() tells which); nothing is held open then.
+  bool open(const wchar_t* path);
+  // Releases the view, the mapping and the file; the object is as new after it.
+  void close();
+
+  // GetTagBytes (tag/tag_record.h) over `view` bounded by this file's mapped
+  // size. Records the certificate table when the image has one, even when the
+  // tag record is then rejected.
+  bool GetTagBytes(const uint8_t* view, uint8_t* buffer, int32_t* size);
+
+  bool is_open() const { return view_.is_valid(); }
+  const uint8_t* view() const { return static_cast<const uint8_t*>(view_.get()); }
+  uint32_t mapped_size() const { return mapped_size_; }
+  const uint8_t* table() const { return table_; }
+  int32_t table_size() const { return table_size_; }
+
+ private:
+  UniqueFile file_;
+  UniqueKernelHandle mapping_;
+  UniqueMappedView view_;
+  // The view's region size: the file size raised to whole pages. Every bound
+  // of the tag lookup refers to it.
+  uint32_t mapped_size_ = 0;
+  int32_t table_size_ = 0;
+  const uint8_t* table_ = nullptr;
+};
+
+// The tag of the file `module` was loaded from; empty when the module's path
+// cannot be had in 260 characters or the file carries no valid tag.
+NarrowString GetTag(HMODULE module);
+
+// The tag of the file `file_name` (may be null); empty when there is none or
+// the file cannot be opened.
+NarrowString ExtractTag(const wchar_t* file_name);
+
+// The tag of an open file: exactly the stored bytes, without terminator. Empty
+// when the file is not open, has no valid tag record, or the tag holds a
+// double quote before its first zero byte.
+NarrowString ReadTag(MappedFile& file);
+
+}  // namespace vireo

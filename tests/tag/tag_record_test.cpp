@@ -1,0 +1,322 @@
+// GetTagBytes over crafted images. Each view is a vector of exactly the mapped
+// size, and this test builds the lookup with the address sanitizer, so a read
+// past the mapped bytes fails the test even when the result would be right.
+
+#include "tag/tag_record.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tests/support/pe_image.h"
+#include "tests/support/tag_stamp.h"
+
+namespace vireo {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using test::CertificateTable;
+using test::CertificateTableShape;
+using test::MakeMinimalPe;
+using test::StampCertificateTable;
+using test::StampTag;
+using test::TagRecord;
+
+constexpr char kTag[] = "appguid={4E1B7C2A-93D5-4F0E-B6A8-2C71D9E05F34}&ap=x";
+constexpr uint32_t kPe = 0x80;  // e_lfanew of MakeMinimalPe
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A table that ends right after `tail`, for records at the very end of it.
+Bytes TableEndingWith(const Bytes& tail) {
+  CertificateTableShape shape;
+  shape.zeros_after = 0;
+  shape.pad_to_8 = false;
+  return CertificateTable(tail, shape);
+}
+
+// An image whose table ends with `tail`, followed in the file by `after`: bytes
+// a lookup bounded by the file instead of the table would wrongly use.
+Bytes TableEndingWithThenFile(const Bytes& tail, const Bytes& after) {
+  return Concat({StampCertificateTable(MakeMinimalPe(), TableEndingWith(tail)), after});
+}
+
+Bytes WithLe32(Bytes image, size_t offset, uint32_t value) {
+  test::WriteLe32(image, offset, value);
+  return image;
+}
+
+Bytes Tagged(const std::string& tag) { return StampTag(MakeMinimalPe(), tag); }
+
+Bytes WithDerStart(uint8_t first, uint8_t second) {
+  CertificateTableShape shape;
+  shape.der_start[0] = first;
+  shape.der_start[1] = second;
+  return StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord(kTag), shape));
+}
+
+// 64-bit headers stamped as such, with the same table also entered where the
+// 32-bit layout keeps it, under `machine`.
+Bytes Pe32PlusHeadersWithMachine(uint16_t machine) {
+  Bytes image = StampTag(MakeMinimalPe(test::kMachineAmd64), kTag);
+  const uint32_t offset = test::ReadLe32(image, kPe + test::kCertificateEntryPe32Plus);
+  const uint32_t size = test::ReadLe32(image, kPe + test::kCertificateEntryPe32Plus + 4);
+  test::WriteLe32(image, kPe + test::kCertificateEntryPe32, offset);
+  test::WriteLe32(image, kPe + test::kCertificateEntryPe32 + 4, size);
+  test::WriteLe16(image, kPe + test::kMachineField, machine);
+  return image;
+}
+
+// DOS header, then the table, then the PE headers as the file's last 248 bytes.
+Bytes PeHeadersEndingTheFile() {
+  const Bytes headers = MakeMinimalPe();
+  const Bytes table = CertificateTable(TagRecord(kTag));
+  Bytes image(headers.begin(), headers.begin() + 64);
+  image.insert(image.end(), table.begin(), table.end());
+  const uint32_t pe = static_cast<uint32_t>(image.size());
+  image.insert(image.end(), headers.begin() + kPe, headers.begin() + kPe + 248);
+  test::WriteLe32(image, 60, pe);
+  test::WriteLe32(image, pe + test::kCertificateEntryPe32, 64);
+  test::WriteLe32(image, pe + test::kCertificateEntryPe32 + 4, static_cast<uint32_t>(table.size()));
+  return image;
+}
+
+struct LookupCase {
+  const char* name;
+  std::function<Bytes()> image;
+  std::optional<std::string> tag;  // nullopt: GetTagBytes must fail
+};
+
+void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.name; }
+
+std::string PrintCaseName(const testing::TestParamInfo<LookupCase>& info) {
+  return info.param.name;
+}
+
+const LookupCase kLookupCases[] = {
+    {"Tagged", [] { return Tagged(kTag); }, kTag},
+    {"TwentyOneBytes", [] { return Tagged("0123456789abcd&silent"); }, "0123456789abcd&silent"},
+    {"ZeroBytesAndQuotesAreCopiedAsStored", [] { return Tagged(std::string("a\0\"b", 4)); },
+     std::string("a\0\"b", 4)},
+    {"LongestTag", [] { return Tagged(std::string(65534, 'x')); }, std::string(65534, 'x')},
+    // The length limit is the caller's: the lookup itself reports 65,536.
+    {"LengthFieldAtMaximum", [] { return Tagged(std::string(65535, 'y')); },
+     std::string(65535, 'y')},
+    {"RecordRightAfterDerHeader",
+     [] {
+       CertificateTableShape shape;
+       shape.filler_before = 0;
+       return StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord(kTag), shape));
+     },
+     kTag},
+    {"RecordEndsTheTable",
+     [] { return StampCertificateTable(MakeMinimalPe(), TableEndingWith(TagRecord("end"))); },
+     "end"},
+    {"MagicTwiceFirstWins",
+     [] {
+       return StampCertificateTable(
+           MakeMinimalPe(), CertificateTable(Concat({TagRecord("first"), TagRecord("second")})));
+     },
+     "first"},
+    {"PartialMagicJustBeforeMagic",
+     [] {
+       return StampCertificateTable(
+           MakeMinimalPe(), CertificateTable(Concat({Text("Wisk2.0Vire"), TagRecord("t")})));
+     },
+     "t"},
+    {"OtherMachineReadAs32Bit", [] { return StampTag(MakeMinimalPe(0x01C4), kTag); }, kTag},
+    {"Pe32PlusHeadersUnderI386Machine",
+     [] { return Pe32PlusHeadersWithMachine(test::kMachineI386); }, kTag},
+    {"PeHeadersEndTheFile", PeHeadersEndingTheFile, kTag},
+
+    {"Unsigned", [] { return MakeMinimalPe(); }, std::nullopt},
+    {"Amd64", [] { return Pe32PlusHeadersWithMachine(test::kMachineAmd64); }, std::nullopt},
+    {"DerOneByteLength", [] { return WithDerStart(0x30, 0x81); }, std::nullopt},
+    {"DerNotASequence", [] { return WithDerStart(0x31, 0x82); }, std::nullopt},
+    {"NoMagic",
+     [] { return StampCertificateTable(MakeMinimalPe(), CertificateTable(Text("no record"))); },
+     std::nullopt},
+    {"MagicInLast12Bytes",
+     [] {
+       return TableEndingWithThenFile(Text("Wisk2.0Vireo"), Concat({{0x00, 0x03}, Text("abc")}));
+     },
+     std::nullopt},
+    {"MagicEndsTheFile",
+     [] { return StampCertificateTable(MakeMinimalPe(), TableEndingWith(Text("Wisk2.0Vireo"))); },
+     std::nullopt},
+    {"MagicInLast13Bytes",
+     [] {
+       return TableEndingWithThenFile(Concat({Text("Wisk2.0Vireo"), {0x00}}),
+                                      Concat({{0x03}, Text("abc")}));
+     },
+     std::nullopt},
+    {"MagicCutByTableEnd",
+     [] {
+       return TableEndingWithThenFile(Text("Wisk2.0Vire"),
+                                      Concat({Text("o"), {0, 3}, Text("abc")}));
+     },
+     std::nullopt},
+    {"TextRunsPastTable", [] { return TableEndingWithThenFile(TagRecord("abcd", 5), Text("e")); },
+     std::nullopt},
+    {"ZeroLengthEvenWithALaterRecord",
+     [] {
+       return StampCertificateTable(
+           MakeMinimalPe(), CertificateTable(Concat({TagRecord("", 0), TagRecord("later")})));
+     },
+     std::nullopt},
+    {"NotMz",
+     [] {
+       Bytes image = Tagged(kTag);
+       image[1] = 'X';
+       return image;
+     },
+     std::nullopt},
+    {"NoPeSignature",
+     [] {
+       Bytes image = Tagged(kTag);
+       image[kPe + 2] = 1;
+       return image;
+     },
+     std::nullopt},
+    // Every field the lookup reads is present and valid; only the headers' end
+    // lies past the mapped bytes.
+    {"PeHeadersOneByteShort",
+     [] {
+       Bytes image = PeHeadersEndingTheFile();
+       image.pop_back();
+       return image;
+     },
+     std::nullopt},
+    {"PeOffsetNear4G", [] { return WithLe32(Tagged(kTag), 60, 0xFFFFFF10u); }, std::nullopt},
+    {"TableOffsetNear4G",
+     [] { return WithLe32(Tagged(kTag), kPe + test::kCertificateEntryPe32, 0xFFFFFFF8u); },
+     std::nullopt},
+    {"TableOffsetAtEnd",
+     [] {
+       Bytes image = Tagged(kTag);
+       return WithLe32(image, kPe + test::kCertificateEntryPe32,
+                       static_cast<uint32_t>(image.size()));
+     },
+     std::nullopt},
+    {"TableSizeOnePastEnd",
+     [] {
+       Bytes image = Tagged(kTag);
+       const size_t size_field = kPe + test::kCertificateEntryPe32 + 4;
+       return WithLe32(image, size_field, test::ReadLe32(image, size_field) + 1);
+     },
+     std::nullopt},
+    {"TableSizeWrapsAround",
+     [] { return WithLe32(Tagged(kTag), kPe + test::kCertificateEntryPe32 + 4, 0xFFFFFFF0u); },
+     std::nullopt},
+    {"SmallerThanDosHeader",
+     [] {
+       const Bytes image = Tagged(kTag);
+       return Bytes(image.begin(), image.begin() + 63);
+     },
+     std::nullopt},
+};
+
+class GetTagBytesLookupTest : public testing::TestWithParam<LookupCase> {};
+
+TEST_P(GetTagBytesLookupTest, FindsTheFirstValidRecordOrFails) {
+  const LookupCase& c = GetParam();
+  // Copied into an allocation of exactly the image's size, which the sanitizer
+  // then guards at its end.
+  const Bytes built = c.image();
+  const Bytes image(built.begin(), built.end());
+  const uint32_t mapped_size = static_cast<uint32_t>(image.size());
+
+  int32_t needed = -7;
+  const bool found = GetTagBytes(image.data(), mapped_size, nullptr, &needed);
+  if (!c.tag) {
+    EXPECT_FALSE(found);
+    EXPECT_EQ(needed, -7) << "size written by a failing lookup";
+    return;
+  }
+  ASSERT_TRUE(found);
+  ASSERT_EQ(needed, static_cast<int32_t>(c.tag->size() + 1));
+
+  Bytes buffer(static_cast<size_t>(needed), 0xEE);
+  int32_t size = needed;
+  ASSERT_TRUE(GetTagBytes(image.data(), mapped_size, buffer.data(), &size));
+  EXPECT_EQ(size, needed);
+  EXPECT_EQ(std::string(buffer.begin(), buffer.end() - 1), *c.tag);
+  EXPECT_EQ(buffer.back(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Images, GetTagBytesLookupTest, testing::ValuesIn(kLookupCases),
+                         PrintCaseName);
+
+TEST(GetTagBytesTest, NeedsViewAndSize) {
+  const Bytes image = Tagged(kTag);
+  int32_t size = 0;
+  EXPECT_FALSE(GetTagBytes(nullptr, static_cast<uint32_t>(image.size()), nullptr, &size));
+  EXPECT_FALSE(GetTagBytes(image.data(), static_cast<uint32_t>(image.size()), nullptr, nullptr));
+  Bytes buffer(100);
+  EXPECT_FALSE(
+      GetTagBytes(image.data(), static_cast<uint32_t>(image.size()), buffer.data(), nullptr));
+}
+
+TEST(GetTagBytesTest, BufferMustHoldTagAndTerminator) {
+  const std::string tag = "abc";
+  const Bytes image = Tagged(tag);
+  const uint32_t mapped_size = static_cast<uint32_t>(image.size());
+
+  struct {
+    int32_t size;
+    bool copied;
+  } const cases[] = {{-1, false}, {0, false}, {3, false}, {4, true}, {100, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.size);
+    Bytes buffer(100, 0xEE);
+    int32_t size = c.size;
+    EXPECT_EQ(GetTagBytes(image.data(), mapped_size, buffer.data(), &size), c.copied);
+    EXPECT_EQ(size, c.size);
+    const Bytes expected = c.copied ? Bytes{'a', 'b', 'c', 0, 0xEE} : Bytes(5, 0xEE);
+    EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + 5), expected);
+  }
+}
+
+TEST(GetTagBytesTest, MappedSizeBelowDosHeaderFailsWhateverTheBytes) {
+  const Bytes image = Tagged(kTag);
+  int32_t size = 0;
+  EXPECT_FALSE(GetTagBytes(image.data(), 0, nullptr, &size));
+  EXPECT_FALSE(GetTagBytes(image.data(), 63, nullptr, &size));
+  EXPECT_TRUE(GetTagBytes(image.data(), static_cast<uint32_t>(image.size()), nullptr, &size));
+}
+
+// A table size of 2 GB or more is refused before the table is searched, even
+// when the mapped size claimed would hold it. Only the headers of the real
+// image are read, so the claim is safe here.
+TEST(GetTagBytesTest, TableSizeOf2GigabytesOrMoreIsRefused) {
+  const Bytes image = Tagged(kTag);
+  for (const uint32_t table_size : {0x80000000u, 0xFFFFF000u}) {
+    SCOPED_TRACE(table_size);
+    const Bytes huge = WithLe32(image, kPe + test::kCertificateEntryPe32 + 4, table_size);
+    int32_t size = 0;
+    EXPECT_FALSE(GetTagBytes(huge.data(), 0xFFFFFFFFu, nullptr, &size));
+  }
+}
+
+TEST(LookUpCertificateTableTest, ReportsTableAsRecorded) {
+  const Bytes image = Tagged(kTag);
+  CertificateTableLocation location{};
+  ASSERT_TRUE(LookUpCertificateTable(image.data(), static_cast<uint32_t>(image.size()), &location));
+  EXPECT_EQ(location.offset, test::ReadLe32(image, kPe + test::kCertificateEntryPe32));
+  EXPECT_EQ(location.size, test::ReadLe32(image, kPe + test::kCertificateEntryPe32 + 4));
+  EXPECT_EQ(location.offset + location.size, image.size());
+}
+
+}  // namespace
+}  // namespace vireo
