@@ -1,5 +1,6 @@
 # Turns the referral-code list into a C++ table, refusing codes of the wrong
 # shape and duplicates. Run as: cmake -DINPUT=... -DOUTPUT=... -P ReferralTable.cmake
+cmake_minimum_required(VERSION 3.25)
 file(STRINGS "${INPUT}" lines)
 set(codes "")
 set(count 0)

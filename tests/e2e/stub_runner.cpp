@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "payload/encoding/payload_encoder.h"
-#include "payload/encoding/tar_writer.h"
+#include "payload/tools/gnu_tar_writer.h"
+#include "payload/tools/payload_encoder.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/tag_stamp.h"
 #include "tests/support/wine_path.h"
@@ -89,14 +89,10 @@ class ScopedEnvironment {
 }  // namespace
 
 std::vector<uint8_t> MakePayload(const std::vector<PayloadMember>& members) {
-  std::vector<TarMember> tar_members;
-  for (const auto& member : members) tar_members.push_back({member.name, member.data});
-  std::vector<uint8_t> payload;
-  std::string error;
-  if (!EncodePayload(WriteGnuTar(tar_members), &payload, &error)) {
-    throw std::runtime_error("cannot encode a test payload: " + error);
-  }
-  return payload;
+  GnuTarWriter tar;
+  for (const auto& member : members) tar.AddFile(member.name, member.data.data(), member.data.size());
+  const std::vector<uint8_t> image = tar.Finish();
+  return EncodePayload(image.data(), image.size());
 }
 
 struct StubRunner::Started {

@@ -1,0 +1,134 @@
+#include "payload/tar.h"
+
+#include "base/heap.h"
+#include "base/logging/log_interface.h"
+#include "base/text_conversion.h"
+#include "base/unique_handle.h"
+#include "payload/member_name.h"
+#include "payload/tar_header.h"
+
+namespace vireo {
+namespace {
+
+constexpr DWORD kCopyBufferSize = 262144;
+
+}  // namespace
+
+Tar::Tar(const wchar_t* target_dir, HANDLE archive, bool delete_at_destruction)
+    : target_dir_(target_dir), archive_(archive), delete_at_destruction_(delete_at_destruction) {
+  // Paths are built as directory + '\\' + name.
+  if (!target_dir_.empty() && target_dir_[target_dir_.length() - 1] == L'\\') {
+    target_dir_.Truncate(target_dir_.length() - 1);
+  }
+}
+
+Tar::~Tar() {
+  for (size_t i = 0; i < written_files_.size(); ++i) ::DeleteFileW(written_files_[i].c_str());
+  HeapRelease(copy_buffer_);
+}
+
+void Tar::SetFileCallback(ExtractedFileCallback callback, void* context) {
+  callback_ = callback;
+  callback_context_ = context;
+}
+
+bool Tar::ExtractToDir() {
+  VIREO_LOG_FUNCTION(L"vireo::Tar::ExtractToDir");
+  if (!copy_buffer_) {
+    copy_buffer_ = static_cast<uint8_t*>(HeapAllocate(kCopyBufferSize));
+    if (!copy_buffer_) {
+      ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      return false;
+    }
+  }
+  bool done = false;
+  while (!done) {
+    if (!ExtractOneFile(&done)) return false;
+  }
+  return true;
+}
+
+bool Tar::ExtractOneFile(bool* done) {
+  uint8_t header[kTarBlockSize];
+  DWORD read = 0;
+  if (!::ReadFile(archive_, header, kTarBlockSize, &read, nullptr)) return false;
+  if (read != kTarBlockSize) {
+    // An archive that ends without its end-of-archive block.
+    ::SetLastError(ERROR_HANDLE_EOF);
+    return false;
+  }
+  switch (ClassifyTarHeader(header)) {
+    case TarHeaderKind::kEndOfArchive:
+      *done = true;
+      return true;
+    case TarHeaderKind::kInvalid:
+      ::SetLastError(ERROR_BAD_FORMAT);
+      return false;
+    case TarHeaderKind::kMember:
+      break;
+  }
+
+  // Names are checked after widening: in a double-byte code page a trail byte
+  // can be 0x5C, which only the wide text shows for what it is.
+  const WideString name =
+      WidenFromThreadCodePage(reinterpret_cast<const char*>(header), TarNameLength(header));
+  if (!IsSafeMemberName(name.c_str(), name.length())) {
+    ::SetLastError(ERROR_INVALID_NAME);
+    return false;
+  }
+  // Size and next position are settled before the file exists, so that a
+  // header that cannot be followed leaves nothing behind.
+  const int32_t size = ParseTarSize(header);
+  const DWORD data_position = ::SetFilePointer(archive_, 0, nullptr, FILE_CURRENT);
+  if (data_position == INVALID_SET_FILE_POINTER) return false;
+  uint32_t next_position = 0;
+  if (!NextTarHeaderPosition(data_position, size, &next_position)) {
+    ::SetLastError(ERROR_BAD_FORMAT);
+    return false;
+  }
+
+  WideString path(target_dir_);
+  path.Append(L'\\');
+  path.Append(name);
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_TEMPORARY, nullptr));
+  if (!file) return false;
+  const bool copied = CopyMember(file.get(), static_cast<uint32_t>(size));
+  const DWORD copy_error = ::GetLastError();
+  file.reset();
+
+  if (copied) {
+    // A path that cannot be recorded is not deleted later; extraction goes on.
+    if (delete_at_destruction_) written_files_.TryAppend(path);
+    if (callback_) callback_(callback_context_, path.c_str());
+  }
+  if (::SetFilePointer(archive_, static_cast<LONG>(next_position), nullptr, FILE_BEGIN) ==
+      INVALID_SET_FILE_POINTER) {
+    return false;
+  }
+  if (!copied) ::SetLastError(copy_error);
+  return copied;
+}
+
+bool Tar::CopyMember(HANDLE file, uint32_t size) {
+  uint32_t remaining = size;
+  while (remaining > 0) {
+    const DWORD chunk = remaining < kCopyBufferSize ? remaining : kCopyBufferSize;
+    DWORD read = 0;
+    if (!::ReadFile(archive_, copy_buffer_, chunk, &read, nullptr)) return false;
+    if (read != chunk) {
+      ::SetLastError(ERROR_HANDLE_EOF);
+      return false;
+    }
+    DWORD written = 0;
+    if (!::WriteFile(file, copy_buffer_, chunk, &written, nullptr)) return false;
+    if (written != chunk) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    remaining -= chunk;
+  }
+  return true;
+}
+
+}  // namespace vireo

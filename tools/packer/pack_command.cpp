@@ -1,0 +1,127 @@
+#include "tools/packer/pack_command.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "payload/payload_memory_decoder.h"
+#include "payload/tar_header.h"
+#include "payload/tools/gnu_tar_writer.h"
+#include "payload/tools/payload_encoder.h"
+#include "payload/tools/tar_image_reader.h"
+#include "tools/packer/file_io.h"
+#include "tools/packer/number_format.h"
+#include "tools/packer/pack_input.h"
+#include "tools/packer/packer_error.h"
+
+namespace vireo::packer {
+namespace {
+
+void* MallocAllocate(void*, size_t bytes) { return std::malloc(bytes); }
+void MallocRelease(void*, void* block) { std::free(block); }
+
+// Puts the --launch member first; the rest keep their order.
+void MoveLaunchMemberFirst(const std::string& launch, std::vector<PackMember>* members) {
+  const auto it = std::find_if(members->begin(), members->end(),
+                               [&](const PackMember& member) { return member.name == launch; });
+  if (it == members->end()) {
+    throw PackerError("--launch " + launch + ": the input has no file of that name");
+  }
+  if (!IsExecutableName(launch)) {
+    throw PackerError("--launch " + launch +
+                      ": the stub starts only a file whose name ends in .exe");
+  }
+  std::rotate(members->begin(), it, it + 1);
+}
+
+// Decodes `payload` with the stub's own decoder and compares the result, so
+// that a payload the stub could not unpack never leaves the tool.
+void VerifyPayload(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& tar) {
+  if (payload.size() > UINT32_MAX) throw PackerError("the payload is 4 GiB or larger");
+  const PayloadAllocator allocator{MallocAllocate, MallocRelease, nullptr};
+  uint8_t* decoded = nullptr;
+  uint32_t decoded_size = 0;
+  const PayloadDecodeStatus status = DecodePayloadToMemory(
+      payload.data(), static_cast<uint32_t>(payload.size()), allocator, &decoded, &decoded_size);
+  if (status != PayloadDecodeStatus::kOk) {
+    throw PackerError(std::string("internal error: the encoded payload does not decode (") +
+                      DescribePayloadDecodeStatus(status) + "); nothing written");
+  }
+  const bool same = decoded_size == tar.size() &&
+                    std::equal(tar.begin(), tar.end(), decoded);
+  std::free(decoded);
+  if (!same) {
+    throw PackerError("internal error: the encoded payload decodes to other bytes than the tar "
+                      "image; nothing written");
+  }
+}
+
+}  // namespace
+
+int RunPack(const PackOptions& options) {
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<PackMember> members = ReadPackInput(options.input);
+  if (!options.launch.empty()) MoveLaunchMemberFirst(options.launch, &members);
+
+  std::vector<std::string> names;
+  for (const PackMember& member : members) names.push_back(member.name);
+  const int launch = FindLaunchMember(names);
+  if (launch < 0 && !options.allow_no_exe) {
+    throw PackerError("cannot pack " + options.input.string() +
+                      ": no file ends in .exe, so the stub would start nothing "
+                      "(pass --allow-no-exe to pack it anyway)");
+  }
+  const size_t executables = std::count_if(names.begin(), names.end(), IsExecutableName);
+  if (executables > 1 && options.launch.empty()) {
+    std::fprintf(stderr,
+                 "corvane-pack: warning: %zu files end in .exe; the stub starts the first, %s "
+                 "(use --launch NAME to choose)\n",
+                 executables, names[launch].c_str());
+  }
+
+  GnuTarWriter writer;
+  for (const PackMember& member : members) {
+    writer.AddFile(member.name, member.data.data(), member.data.size());
+  }
+  members.clear();
+  const std::vector<uint8_t> tar = writer.Finish();
+  if (tar.size() >= kTarPositionLimit) {
+    throw PackerError("the tar image is " + WithThousands(tar.size()) +
+                      " bytes; the stub reads archives below 2 GiB");
+  }
+
+  PayloadEncoderOptions encoder_options;
+  const bool show_progress = isatty(fileno(stderr));
+  if (show_progress) {
+    encoder_options.lzma.progress = [&](uint64_t in, uint64_t) {
+      std::fprintf(stderr, "\rcompressing %3d%%", static_cast<int>(std::min<uint64_t>(
+                                                     100, tar.empty() ? 100 : in * 100 / tar.size())));
+      std::fflush(stderr);
+    };
+  }
+  const std::vector<uint8_t> payload = EncodePayload(tar.data(), tar.size(), encoder_options);
+  if (show_progress) std::fprintf(stderr, "\r                \r");
+  VerifyPayload(payload, tar);
+  WriteFileAtomically(options.output, payload);
+
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  std::printf("packed %zu file%s from %s into %s\n", names.size(), names.size() == 1 ? "" : "s",
+              options.input.string().c_str(), options.output.string().c_str());
+  if (launch >= 0) {
+    std::printf("  the stub will start: %s\n", names[launch].c_str());
+  } else {
+    std::printf("  the stub will start: nothing (no .exe; packed with --allow-no-exe)\n");
+  }
+  std::printf("  tar image:  %s bytes\n", WithThousands(tar.size()).c_str());
+  std::printf("  payload:    %s bytes (%s of the tar image)\n", WithThousands(payload.size()).c_str(),
+              Percentage(payload.size(), tar.size()).c_str());
+  std::printf("  time:       %.1f s\n", seconds);
+  return 0;
+}
+
+}  // namespace vireo::packer
