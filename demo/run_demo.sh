@@ -17,14 +17,16 @@ CORVANE_CHILD_RECORD=$(winpath "$record")
 
 bold "Stub: $stub ($(stat -c %s "$stub") bytes, payload included)"
 bold "Running it under Wine, without parameters (as a double-click does)..."
+# The child inherits the runner's console: its own line comes first.
 report=$(wine "$runner" "$(winpath "$stub")" | tr -d '\r')
+exit_line=$(grep '^exit code' <<<"$report")
 
 cmdline=$(tr -d '\r' < "$record" | head -n 1)
 echo
 bold "The child (setup.exe from the payload) received this command line:"
 echo "  $cmdline"
 echo
-bold "The stub's $report"
+bold "The stub's $exit_line"
 
 # The work directory is the folder of the program the stub started.
 exe=${cmdline#\"}
