@@ -114,6 +114,8 @@ build_all() {
 
 # A Wine prefix of the build tree's own, and a wineserver kept alive while we use it.
 start_wine() {
+  # No X display: the tests never wait on a window somebody would have to close.
+  unset DISPLAY WAYLAND_DISPLAY
   if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "creating the Wine prefix (about 20 s, once)"
     WINEARCH=win64 wineboot -i >/dev/null 2>&1 || true
@@ -121,6 +123,10 @@ start_wine() {
   fi
   wineserver -p
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+  # The first program of a session starts Wine's background services, which
+  # would inherit its output pipes and keep a test runner waiting for their end:
+  # start them here, detached from every pipe.
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 cmd_test() {

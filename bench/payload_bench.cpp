@@ -9,85 +9,34 @@
 //   extract_ms  the Tar reader unpacking that file into a fresh folder
 //   cleanup_ms  the Tar deleting what it wrote, and the tar file removed
 //
-// DecodePayload is DecodePayloadToMemory over the process heap followed by that
-// one WriteFile; calling the two here, with a heap allocator that notes when the
-// LZMA stage frees its dictionary, splits the time between the stages without
-// changing the code that runs. The payload file is mapped read-only, as the
-// stub's resource is part of its mapped image.
+// The stub's DecodePayload is DecodePayloadToMemory over the process heap
+// followed by that one WriteFile; the two are called here apart so that the
+// stages can be timed (see decode_stage_timer.h). The payload file is mapped
+// read-only, as the stub's resource is part of its mapped image.
 
 #include <windows.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
 
 #include "base/unique_handle.h"
+#include "bench/decode_stage_timer.h"
 #include "payload/payload_memory_decoder.h"
 #include "payload/tar.h"
 
 namespace {
 
-double Milliseconds(LARGE_INTEGER from, LARGE_INTEGER to) {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER value;
-    ::QueryPerformanceFrequency(&value);
-    return value;
-  }();
-  return static_cast<double>(to.QuadPart - from.QuadPart) * 1000.0 /
-         static_cast<double>(frequency.QuadPart);
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::time_point from, Clock::time_point to) {
+  return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-LARGE_INTEGER Now() {
-  LARGE_INTEGER value;
-  ::QueryPerformanceCounter(&value);
-  return value;
-}
-
-// The process heap, as the stub uses it, plus what the benchmark wants to know:
-// when the first block is released (the LZMA stage freeing its state right
-// after its one decode call) and the most bytes live at once.
-struct TimingHeap {
-  static constexpr int kMaxBlocks = 16;
-  HANDLE heap;
-  void* blocks[kMaxBlocks] = {};
-  size_t sizes[kMaxBlocks] = {};
-  size_t live = 0;
-  size_t peak = 0;
-  bool released_any = false;
-  LARGE_INTEGER first_release = {};
-
-  static void* Allocate(void* context, size_t bytes) {
-    TimingHeap* self = static_cast<TimingHeap*>(context);
-    void* block = ::HeapAlloc(self->heap, 0, bytes);
-    if (!block) return nullptr;
-    for (int i = 0; i < kMaxBlocks; ++i) {
-      if (!self->blocks[i]) {
-        self->blocks[i] = block;
-        self->sizes[i] = bytes;
-        break;
-      }
-    }
-    self->live += bytes;
-    if (self->live > self->peak) self->peak = self->live;
-    return block;
-  }
-
-  static void Release(void* context, void* block) {
-    TimingHeap* self = static_cast<TimingHeap*>(context);
-    if (!self->released_any) {
-      self->released_any = true;
-      self->first_release = Now();
-    }
-    for (int i = 0; i < kMaxBlocks; ++i) {
-      if (self->blocks[i] == block) {
-        self->live -= self->sizes[i];
-        self->blocks[i] = nullptr;
-        break;
-      }
-    }
-    ::HeapFree(self->heap, 0, block);
-  }
-};
+// The process heap, as the stub's DecodePayload uses it.
+void* ProcessHeapAllocate(void*, size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), 0, bytes); }
+void ProcessHeapRelease(void*, void* block) { ::HeapFree(::GetProcessHeap(), 0, block); }
 
 void CountFile(void* context, const wchar_t*) { ++*static_cast<int*>(context); }
 
@@ -125,14 +74,14 @@ int wmain(int argc, wchar_t** argv) {
                                            OPEN_ALWAYS, 0, nullptr));
   if (!tar_file) return Fail(L"opening the tar file");
 
-  TimingHeap heap{::GetProcessHeap()};
-  const vireo::PayloadAllocator allocator{TimingHeap::Allocate, TimingHeap::Release, &heap};
+  const vireo::PayloadAllocator allocator{ProcessHeapAllocate, ProcessHeapRelease, nullptr};
   uint8_t* tar = nullptr;
   uint32_t tar_size = 0;
-  const LARGE_INTEGER decode_start = Now();
-  const vireo::PayloadDecodeStatus status = vireo::DecodePayloadToMemory(
-      payload, static_cast<uint32_t>(payload_size.QuadPart), allocator, &tar, &tar_size);
-  const LARGE_INTEGER decoded = Now();
+  vireo::bench::DecodeStageTimes stages;
+  const Clock::time_point decode_start = Clock::now();
+  const vireo::PayloadDecodeStatus status = vireo::bench::DecodeWithStageTimes(
+      payload, static_cast<uint32_t>(payload_size.QuadPart), allocator, &tar, &tar_size, &stages);
+  const Clock::time_point decoded = Clock::now();
   if (status != vireo::PayloadDecodeStatus::kOk) {
     std::fwprintf(stderr, L"payload-bench: decoding failed: %hs\n",
                   vireo::DescribePayloadDecodeStatus(status));
@@ -140,8 +89,8 @@ int wmain(int argc, wchar_t** argv) {
   }
   DWORD written = 0;
   const BOOL wrote = ::WriteFile(tar_file.get(), tar, tar_size, &written, nullptr);
-  TimingHeap::Release(&heap, tar);
-  const LARGE_INTEGER write_end = Now();
+  allocator.release(allocator.context, tar);
+  const Clock::time_point write_end = Clock::now();
   if (!wrote || written != tar_size) return Fail(L"writing the tar file");
   const LARGE_INTEGER zero = {};
   if (!::SetFilePointerEx(tar_file.get(), zero, nullptr, FILE_BEGIN)) return Fail(L"rewinding");
@@ -151,28 +100,28 @@ int wmain(int argc, wchar_t** argv) {
   if (!::CreateDirectoryW(extract_dir, nullptr)) return Fail(L"creating the extraction folder");
   int files = 0;
   double extract_ms = 0;
-  LARGE_INTEGER cleanup_start;
+  Clock::time_point cleanup_start;
   bool extracted = false;
   {
     vireo::Tar reader(extract_dir, tar_file.get(), true);
     reader.SetFileCallback(CountFile, &files);
-    const LARGE_INTEGER extract_start = Now();
+    const Clock::time_point extract_start = Clock::now();
     extracted = reader.ExtractToDir();
-    cleanup_start = Now();
+    cleanup_start = Clock::now();
     extract_ms = Milliseconds(extract_start, cleanup_start);
   }
   tar_file.reset();
   ::DeleteFileW(tar_path);
   ::RemoveDirectoryW(extract_dir);
-  const LARGE_INTEGER cleanup_end = Now();
+  const Clock::time_point cleanup_end = Clock::now();
   if (!extracted) return Fail(L"extracting the tar");
 
   std::wprintf(L"payload_bytes=%llu\n", static_cast<unsigned long long>(payload_size.QuadPart));
   std::wprintf(L"tar_bytes=%lu\n", static_cast<unsigned long>(tar_size));
   std::wprintf(L"files=%d\n", files);
-  std::wprintf(L"heap_peak_bytes=%lu\n", static_cast<unsigned long>(heap.peak));
-  std::wprintf(L"lzma_ms=%.1f\n", Milliseconds(decode_start, heap.first_release));
-  std::wprintf(L"bcj2_ms=%.1f\n", Milliseconds(heap.first_release, decoded));
+  std::wprintf(L"heap_peak_bytes=%lu\n", static_cast<unsigned long>(stages.peak_bytes));
+  std::wprintf(L"lzma_ms=%.1f\n", stages.lzma_ms);
+  std::wprintf(L"bcj2_ms=%.1f\n", stages.bcj2_ms);
   std::wprintf(L"write_ms=%.1f\n", Milliseconds(decoded, write_end));
   std::wprintf(L"decode_ms=%.1f\n", Milliseconds(decode_start, write_end));
   std::wprintf(L"extract_ms=%.1f\n", extract_ms);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/e2e/debug_output_capture.h"
 #include "tests/e2e/stub_runner.h"
 
 namespace vireo::test {
@@ -241,6 +242,63 @@ TEST_F(StubEndToEnd, ThePromoPathIsRecordedOnlyWithoutParameters) {
             ERROR_SUCCESS);
   EXPECT_STREQ(value, stub.c_str());
   EXPECT_EQ(size, (stub.size() + 1) * sizeof(wchar_t));
+}
+
+TEST_F(StubEndToEnd, TheFirstLineReachesTheDebuggerOutput) {
+  DebugOutputCapture capture;
+  ASSERT_TRUE(capture.ok());
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe");
+  EXPECT_EQ(runner_.Run(stub, L"/install \"a b\"").exit_code, 0u);
+  EXPECT_EQ(runner_.Run(stub).exit_code, 0u);
+
+  // "[MM/DD/YY hh:mm:ss.mmm] mi enter cmdline:<tail>\n", once per run.
+  std::vector<std::string> entries;
+  for (const auto& line : capture.Lines()) {
+    const size_t at = line.text.find("] mi enter cmdline:");
+    if (at == std::string::npos) continue;
+    EXPECT_EQ(at, 22u) << line.text;
+    EXPECT_EQ(line.text[0], '[') << line.text;
+    entries.push_back(line.text.substr(at + 2));
+  }
+  EXPECT_EQ(entries, (std::vector<std::string>{"mi enter cmdline:/install \"a b\"\n",
+                                               "mi enter cmdline:\n"}));
+}
+
+// Wine shows one program an older Windows when its AppDefaults say so.
+class OlderWindows : public StubEndToEnd {
+ protected:
+  void SetVersion(const std::wstring& exe_name, const wchar_t* version) {
+    key_ = L"Software\\Wine\\AppDefaults\\" + exe_name;
+    ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, key_.c_str(), L"Version", REG_SZ, version,
+                              static_cast<DWORD>((wcslen(version) + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+  }
+  void TearDown() override {
+    if (!key_.empty()) RegDeleteTreeW(HKEY_CURRENT_USER, key_.c_str());
+  }
+  std::wstring key_;
+};
+
+TEST_F(OlderWindows, Windows2000BeforeServicePack4IsRefusedBeforeAnythingIsWritten) {
+  const wchar_t* promo_key = L"Software\\CorvaneSoftware\\Promo";
+  RegDeleteKeyValueW(HKEY_CURRENT_USER, promo_key, L"StubInstallerPath");
+  SetVersion(L"OldWindowsSetup.exe", L"nt40");
+  const StubRun run = runner_.Run(runner_.PrepareStub(L"OldWindowsSetup.exe"));
+  EXPECT_EQ(run.exit_code, 0x80040703u);
+  EXPECT_TRUE(run.child_command_lines.empty());
+  DWORD size = 0;
+  EXPECT_NE(RegGetValueW(HKEY_CURRENT_USER, promo_key, L"StubInstallerPath", RRF_RT_REG_SZ,
+                         nullptr, nullptr, &size),
+            ERROR_SUCCESS);
+  ExpectNothingLeftBehind();
+}
+
+TEST_F(OlderWindows, Windows2000WithServicePack4IsAccepted) {
+  SetVersion(L"Win2kSetup.exe", L"win2k");
+  const StubRun run = runner_.Run(runner_.PrepareStub(L"Win2kSetup.exe"));
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_EQ(run.child_command_lines.size(), 1u);
+  ExpectNothingLeftBehind();
 }
 
 }  // namespace

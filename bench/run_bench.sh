@@ -1,0 +1,440 @@
+#!/usr/bin/env bash
+# The whole-run benchmark of CorvaneUpdateSetup.exe. ./build.sh bench builds both
+# presets, starts the wineserver and calls
+#
+#   bench/run_bench.sh BUILD [--quick] [--mb M] [--files N] [--runs R]
+#                            [--variants NAME,...] [--fresh]
+#
+#   --quick          a small payload (20 MB in 12 files) for a fast check
+#   --mb, --files    size and file count of the payload (default 175 MB, 73 files)
+#   --runs           runs per measurement; the median is reported (default 3)
+#   --variants       decoder flag sets to build and time (default: all, see below)
+#   --fresh          generate, pack and train again even when nothing changed
+#
+# It generates a payload folder shaped like the shipped one (mostly random bytes,
+# some real i386 code, the demo child first as setup.exe), packs it, builds the
+# stub and payload-bench.exe around it once per set of decoder flags (each in its
+# own build folder under BUILD/bench), and measures under Wine: the payload path
+# in process, the stub's whole run and peak memory, its size without payload,
+# and 7zz extracting the same files from an equivalent archive. The report is
+# printed as Markdown and written to BUILD/bench/results.md (results-quick.md
+# for --quick).
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+die() { printf 'run_bench.sh: %s\n' "$*" >&2; exit 1; }
+say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
+
+[ $# -ge 1 ] || die "usage: run_bench.sh BUILD [--quick] [--mb M] [--files N] [--runs R] [--variants LIST] [--fresh]"
+BUILD=$(cd "$1" && pwd); shift
+
+MB=175 FILES=73 RUNS=3 FRESH=0 QUICK=0 VARIANT_LIST="" CODE_PERCENT=5 SEED=20240917
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --quick) QUICK=1; MB=20; FILES=12; shift;;
+    --mb) MB=${2:?--mb needs a number}; shift 2;;
+    --files) FILES=${2:?--files needs a number}; shift 2;;
+    --runs) RUNS=${2:?--runs needs a number}; shift 2;;
+    --variants) VARIANT_LIST=${2:?--variants needs a list}; shift 2;;
+    --fresh) FRESH=1; shift;;
+    *) die "unknown option '$1'";;
+  esac
+done
+
+# Decoder flag sets: name|flags|pgo. Every one keeps to what runs on any i686
+# processor (the build's -march=i686, no SSE2). Z7_LZMA_PROB32 is the SDK's
+# switch to 32-bit probabilities (twice the 28 KB of probability state, for
+# fewer partial-register operations). The "pgo" ones are built twice:
+# instrumented, run once on a smaller training payload of another seed, then
+# rebuilt with the profile.
+VARIANTS=(
+  "O2|-O2|"
+  "O3|-O3|"
+  "O2-omit-fp|-O2 -fomit-frame-pointer|"
+  "O3-unroll|-O3 -funroll-loops|"
+  "O2-prob32|-O2 -DZ7_LZMA_PROB32|"
+  "O2-pgo|-O2|pgo"
+  "O3-pgo|-O3|pgo"
+)
+
+HOST="$BUILD/host"
+WINDOWS="$BUILD/windows"
+OUT="$BUILD/bench"
+GENERATOR="$HOST/bench/corvane-bench-payload"
+HOST_BENCH="$HOST/bench/payload-bench-host"
+PACKER="$HOST/tools/corvane-pack"
+CHILD="$WINDOWS/demo/setup.exe"
+export WINEPREFIX="${WINEPREFIX:-$BUILD/wine}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+
+for tool in "$GENERATOR" "$HOST_BENCH" "$PACKER" "$CHILD"; do
+  [ -f "$tool" ] || die "$tool is missing; build both presets first (./build.sh bench does)"
+done
+command -v 7zz >/dev/null || die "7zz (Debian package 7zip) is not installed"
+cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$WINDOWS/CMakeCache.txt" 2>/dev/null; }
+SDK_DIR=$(cache_value CORVANE_LZMA_SDK_DIR)
+[ -f "$SDK_DIR/LzmaDec.c" ] || die "no LZMA SDK in the Windows build's cache; build the windows preset first"
+CURRENT_FLAGS=$(cache_value CORVANE_LZMA_DECODER_FLAGS)
+CURRENT_FLAGS=${CURRENT_FLAGS:--O2}
+
+# The current default must be among the variants, to compare the others with.
+current_listed=0
+for v in "${VARIANTS[@]}"; do
+  IFS='|' read -r _ flags pgo <<<"$v"
+  [ "$flags" = "$CURRENT_FLAGS" ] && [ -z "$pgo" ] && current_listed=1
+done
+[ $current_listed = 1 ] || VARIANTS=("current|$CURRENT_FLAGS|" "${VARIANTS[@]}")
+if [ -n "$VARIANT_LIST" ]; then
+  selected=()
+  for v in "${VARIANTS[@]}"; do
+    IFS='|' read -r name flags _ <<<"$v"
+    if [[ ",$VARIANT_LIST," == *",$name,"* ]] || [ "$flags" = "$CURRENT_FLAGS" ]; then
+      selected+=("$v")
+    fi
+  done
+  VARIANTS=("${selected[@]}")
+fi
+
+mkdir -p "$OUT"
+WORK="$OUT/work"
+rm -rf "$WORK"; mkdir -p "$WORK"
+
+now_ns() { date +%s%N; }
+ms_since() { echo $(( ($(now_ns) - $1) / 1000000 )); }
+# Median of the arguments (the mean of the middle two for an even count).
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
+    END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+# The value of `key` in key=value lines on stdin.
+value_of() { tr -d '\r' | sed -n "s/^$1=//p" | head -n 1; }
+seconds() { awk -v ms="$1" 'BEGIN { printf "%.2f s", ms / 1000 }'; }
+megabytes() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1e6 }'; }
+with_commas() { sed ':a; s/\B[0-9]\{3\}\>/,&/; ta' <<<"$1"; }
+fingerprint() { cat "$@" | sha256sum | cut -c1-16; }
+winpath() { winepath -w "$1" 2>/dev/null; }
+# Little-endian unsigned 32-bit value at byte `offset` of `file`.
+le32() { od -An -tu4 -j "$2" -N4 --endian=little "$1" | tr -d ' '; }
+
+# The i386 PE files of the installed 32-bit Wine: real x86 code for the payload.
+pe_dir() {
+  local dll
+  dll=$(dpkg -L libwine:i386 2>/dev/null | grep -m1 '/i386-windows/kernel32\.dll$' || true)
+  [ -n "$dll" ] && dirname "$dll"
+}
+PE_DIR=${CORVANE_BENCH_PE_DIR:-$(pe_dir || true)}
+[ -n "$PE_DIR" ] || say "no 32-bit Wine DLLs found (set CORVANE_BENCH_PE_DIR): the payload will hold no x86 code"
+
+# generate_payload DIR MB FILES SEED: the payload folder DIR/files and DIR/payload.bin,
+# redone only when the generator, the child, the packer or the parameters changed.
+# Sets PACK_MS (from the run that packed it).
+generate_payload() {
+  local dir=$1 mb=$2 files=$3 seed=$4
+  local key
+  key=$(printf '%s %s %s %s %s %s' "$mb" "$files" "$seed" "$CODE_PERCENT" "$PE_DIR" \
+          "$(fingerprint "$GENERATOR" "$CHILD" "$PACKER")" | sha256sum | cut -c1-16)
+  if [ $FRESH = 1 ] || [ "$(cat "$dir/key" 2>/dev/null)" != "$key" ] || [ ! -f "$dir/payload.bin" ]; then
+    rm -rf "$dir"; mkdir -p "$dir"
+    say "generating $mb MB in $files files ($dir/files)"
+    "$GENERATOR" --out "$dir/files" --child "$CHILD" ${PE_DIR:+--pe-dir "$PE_DIR"} --mb "$mb" \
+      --files "$files" --code-percent "$CODE_PERCENT" --seed "$seed" >&2
+    say "packing it with corvane-pack"
+    local start; start=$(now_ns)
+    "$PACKER" pack "$dir/files" -o "$dir/payload.bin" --launch setup.exe >&2
+    ms_since "$start" > "$dir/pack_ms"
+    date -u '+%Y-%m-%d %H:%M UTC' > "$dir/packed_at"
+    echo "$key" > "$dir/key"
+  fi
+  PACK_MS=$(cat "$dir/pack_ms")
+}
+
+# The same files in a 7z archive: BCJ2 with its main stream in LZMA with an
+# 8 MiB dictionary, like the payload. Sets SEVENZIP_PACK_MS.
+make_7z() {
+  local dir=$1
+  local key; key=$(printf '%s %s' "$(cat "$dir/key")" "$(7zz | sed -n 2p)" | sha256sum | cut -c1-16)
+  if [ $FRESH = 1 ] || [ "$(cat "$dir/7z_key" 2>/dev/null)" != "$key" ] || [ ! -f "$dir/files.7z" ]; then
+    say "building the 7z archive with 7zz"
+    rm -f "$dir/files.7z"
+    local start; start=$(now_ns)
+    (cd "$dir/files" && 7zz a -t7z -m0=BCJ2 -m1=LZMA:d=8m -m2=LZMA:d=1m -m3=LZMA:d=1m \
+       -mb0:1 -mb0s1:2 -mb0s2:3 "$dir/files.7z" -- * >/dev/null)
+    ms_since "$start" > "$dir/7z_ms"
+    echo "$key" > "$dir/7z_key"
+  fi
+  SEVENZIP_PACK_MS=$(cat "$dir/7z_ms")
+  SEVENZIP_METHOD=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Method = //p' | sort | uniq -c | sort -rn |
+                    head -n 1 | sed 's/^ *[0-9]* //')
+  SEVENZIP_BLOCKS=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Blocks = //p' | head -n 1)
+}
+
+# configure_variant DIR FLAGS LINKER_FLAGS: a build folder with the Windows
+# preset's settings and these decoder flags.
+configure_variant() {
+  local dir=$1 flags=$2 linker=$3
+  cmake -S "$ROOT" -B "$dir" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DCORVANE_LZMA_SDK_DIR="$SDK_DIR" -DCORVANE_HOST_TOOLS_DIR="$HOST/tools" \
+    -DCORVANE_LZMA_DECODER_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$linker" \
+    -DCORVANE_BENCH_PAYLOAD="$PAYLOAD_BIN" > "$dir.configure.log" 2>&1 ||
+    { cat "$dir.configure.log" >&2; die "configuring $dir failed"; }
+}
+
+build_targets() {
+  local dir=$1; shift
+  cmake --build "$dir" -j2 --target "$@" > "$dir.build.log" 2>&1 ||
+    { tail -n 40 "$dir.build.log" >&2; die "building $* in $dir failed"; }
+}
+
+# Recompiles the decoder's sources of DIR as the build did, but with warnings on
+# and a missing profile an error: the build itself silences the SDK's warnings.
+check_profile_used() {
+  local dir=$1 command
+  local found=0
+  while IFS= read -r command; do
+    case "$command" in *" -c "*lzma_sdk_decoder.dir*|*lzma_sdk_decoder.dir*" -c "*) ;; *) continue;; esac
+    command=${command// -w / }
+    (cd "$dir" && eval "$command -Werror=missing-profile") ||
+      die "the profile-guided build in $dir did not find its profile"
+    found=$((found + 1))
+  done < <(ninja -C "$dir" -t commands lzma_sdk_decoder)
+  [ $found -gt 0 ] || die "no decoder compile commands found in $dir"
+}
+
+# prepare_variant NAME FLAGS PGO: builds payload-bench.exe for the variant (and,
+# for a profile-guided one, its instrumented twin and the training run).
+prepare_variant() {
+  local name=$1 flags=$2 pgo=$3
+  local dir="$OUT/win-$name"
+  if [ -z "$pgo" ]; then
+    configure_variant "$dir" "$flags" ""
+    build_targets "$dir" payload_bench bench_run
+    return
+  fi
+  local gen="$OUT/win-$name-instrumented" profile="$OUT/pgo-profile/$name"
+  configure_variant "$gen" "$flags -fprofile-generate=$profile -fprofile-prefix-path=$gen" \
+    "-fprofile-generate"
+  build_targets "$gen" payload_bench
+  if [ $FRESH = 1 ] || [ ! -f "$profile/trained" ] || [ "$gen/bench/payload-bench.exe" -nt "$profile/trained" ] ||
+     [ "$TRAIN_DIR/payload.bin" -nt "$profile/trained" ]; then
+    say "training $name on the $TRAIN_MB MB training payload"
+    rm -rf "$profile"; mkdir -p "$profile"
+    # The profile path is a Unix path; it resolves on Wine's Z: drive, the
+    # current drive when started from here.
+    (cd "$OUT" && wine "$gen/bench/payload-bench.exe" "$(winpath "$TRAIN_DIR/payload.bin")" \
+       "$(winpath "$WORK")" >/dev/null) || die "the training run of $name failed"
+    [ -n "$(find "$profile" -name '*.gcda' -print -quit)" ] || die "the training run wrote no profile"
+    touch "$profile/trained"
+    # Ninja does not know the profile: make it compile the decoder again.
+    find "$dir" -path '*lzma_sdk_decoder.dir*' -name '*.obj' -delete 2>/dev/null || true
+  fi
+  configure_variant "$dir" "$flags -fprofile-use=$profile -fprofile-prefix-path=$dir" ""
+  build_targets "$dir" payload_bench bench_run
+  check_profile_used "$dir"
+}
+
+# ---------------------------------------------------------------------------
+if [ $QUICK = 1 ]; then REPORT="$OUT/results-quick.md"; else REPORT="$OUT/results.md"; fi
+DATA_DIR="$OUT/data/payload-${MB}mb-${FILES}files"
+TRAIN_MB=$(awk -v mb="$MB" 'BEGIN { t = int(mb / 5); if (t < 5) t = 5; if (t > 30) t = 30; print t }')
+TRAIN_FILES=$(( FILES / 3 > 4 ? FILES / 3 : 4 ))
+TRAIN_DIR="$OUT/data/training-${TRAIN_MB}mb-${TRAIN_FILES}files"
+LOAD_AT_START=$(cut -d' ' -f1-3 /proc/loadavg)
+
+generate_payload "$DATA_DIR" "$MB" "$FILES" "$SEED"
+PAYLOAD_BIN="$DATA_DIR/payload.bin"
+MAIN_PACK_MS=$PACK_MS
+PACKED_AT=$(cat "$DATA_DIR/packed_at")
+make_7z "$DATA_DIR"
+has_pgo=0
+for v in "${VARIANTS[@]}"; do [[ "$v" == *"|pgo" ]] && has_pgo=1; done
+[ $has_pgo = 1 ] && generate_payload "$TRAIN_DIR" "$TRAIN_MB" "$TRAIN_FILES" $((SEED + 1))
+
+PAYLOAD_BYTES=$(stat -c %s "$PAYLOAD_BIN")
+DICTIONARY_BYTES=$(le32 "$PAYLOAD_BIN" 1)
+BLOCK_BYTES=$(le32 "$PAYLOAD_BIN" 5)
+FOLDER_BYTES=$(du -cb "$DATA_DIR/files"/* | tail -n 1 | cut -f1)
+CODE_BYTES=$(cat "$DATA_DIR/files"/*.dll 2>/dev/null | wc -c)
+
+declare -A FLAGS_OF DIR_OF
+NAMES=()
+for v in "${VARIANTS[@]}"; do
+  IFS='|' read -r name flags pgo <<<"$v"
+  say "building variant $name (decoder flags: $flags${pgo:+, profile-guided})"
+  prepare_variant "$name" "$flags" "$pgo"
+  NAMES+=("$name")
+  FLAGS_OF[$name]="$flags${pgo:+ + PGO}"
+  DIR_OF[$name]="$OUT/win-$name"
+done
+CURRENT=""
+for name in "${NAMES[@]}"; do [ "${FLAGS_OF[$name]}" = "$CURRENT_FLAGS" ] && CURRENT=$name && break; done
+
+W_PAYLOAD=$(winpath "$PAYLOAD_BIN")
+W_WORK=$(winpath "$WORK")
+
+# The payload path in process, variants interleaved so that a slow spell of the
+# machine does not land on one of them.
+declare -A LZMA BCJ2 WRITE DECODE EXTRACT
+HOST_LZMA="" HOST_BCJ2=""
+for run in $(seq "$RUNS"); do
+  for name in "${NAMES[@]}"; do
+    say "payload-bench, variant $name, run $run of $RUNS"
+    result=$(wine "${DIR_OF[$name]}/bench/payload-bench.exe" "$W_PAYLOAD" "$W_WORK" | tr -d '\r') ||
+      die "payload-bench failed for $name"
+    LZMA[$name]+=" $(value_of lzma_ms <<<"$result")"
+    BCJ2[$name]+=" $(value_of bcj2_ms <<<"$result")"
+    WRITE[$name]+=" $(value_of write_ms <<<"$result")"
+    DECODE[$name]+=" $(value_of decode_ms <<<"$result")"
+    EXTRACT[$name]+=" $(value_of extract_ms <<<"$result")"
+    TAR_BYTES=$(value_of tar_bytes <<<"$result")
+    HEAP_PEAK=$(value_of heap_peak_bytes <<<"$result")
+    MEMBERS=$(value_of files <<<"$result")
+  done
+  say "payload-bench-host (native x86-64), run $run of $RUNS"
+  result=$("$HOST_BENCH" "$PAYLOAD_BIN") || die "payload-bench-host failed"
+  HOST_LZMA+=" $(value_of lzma_ms <<<"$result")"
+  HOST_BCJ2+=" $(value_of bcj2_ms <<<"$result")"
+done
+HOST_FLAGS=$(sed -n 's/^CORVANE_LZMA_DECODER_FLAGS:[A-Z]*=//p' "$HOST/CMakeCache.txt" 2>/dev/null)
+
+declare -A COMPUTE
+FASTEST=""
+for name in "${NAMES[@]}"; do
+  # What the flags change: the two decoding stages, without the file write.
+  COMPUTE[$name]=$(awk -v a="$(median ${LZMA[$name]})" -v b="$(median ${BCJ2[$name]})" \
+                     'BEGIN { printf "%.1f", a + b }')
+  if [ -z "$FASTEST" ] || awk -v a="${COMPUTE[$name]}" -v b="${COMPUTE[$FASTEST]}" 'BEGIN { exit !(a < b) }'; then
+    FASTEST=$name
+  fi
+done
+[ -n "$CURRENT" ] || CURRENT=${NAMES[0]}
+
+# Whole runs: the stub of the current flags and of the fastest, and 7zz.
+STUB_NAMES=("$CURRENT")
+[ "$FASTEST" != "$CURRENT" ] && STUB_NAMES+=("$FASTEST")
+for name in "${STUB_NAMES[@]}"; do
+  say "building the stub of variant $name"
+  build_targets "${DIR_OF[$name]}" bench_stub bench_stub_without_payload
+done
+CURRENT_BENCH="${DIR_OF[$CURRENT]}/bench"
+STUB_SIZE_EMPTY=$(stat -c %s "$CURRENT_BENCH/bench_stub_without_payload.exe")
+STUB_SIZE_FULL=$(stat -c %s "$CURRENT_BENCH/CorvaneUpdateSetup.exe")
+
+# Wine's own share of the stub's memory: the same stub with a one-byte payload,
+# which stops at decoding (exit code 0xFFFFFFFF) after loading everything else.
+say "memory baseline: the stub with a one-byte payload"
+baseline=$(wine "$CURRENT_BENCH/bench-run.exe" "$(winpath "$CURRENT_BENCH/bench_stub_without_payload.exe")" | tr -d '\r')
+BASE_WS=$(value_of peak_working_set <<<"$baseline")
+BASE_PRIVATE=$(value_of peak_private <<<"$baseline")
+
+declare -A WALL PEAK_WS PEAK_PRIVATE
+SEVENZIP_MS=() SEVENZIP_ST_MS=()
+for run in $(seq "$RUNS"); do
+  for name in "${STUB_NAMES[@]}"; do
+    say "whole run of the stub, variant $name, run $run of $RUNS"
+    bench="${DIR_OF[$name]}/bench"
+    result=$(wine "$bench/bench-run.exe" "$(winpath "$bench/CorvaneUpdateSetup.exe")" | tr -d '\r')
+    [ "$(value_of exit_code <<<"$result")" = "0x00000000" ] ||
+      die "the stub of $name ended with exit code $(value_of exit_code <<<"$result")"
+    WALL[$name]+=" $(value_of wall_ms <<<"$result")"
+    PEAK_WS[$name]+=" $(value_of peak_working_set <<<"$result")"
+    PEAK_PRIVATE[$name]+=" $(value_of peak_private <<<"$result")"
+  done
+  say "7zz x, run $run of $RUNS"
+  rm -rf "$WORK/7zz"
+  start=$(now_ns)
+  7zz x -y -o"$WORK/7zz" "$DATA_DIR/files.7z" >/dev/null
+  SEVENZIP_MS+=("$(ms_since "$start")")
+  [ "$(find "$WORK/7zz" -type f | wc -l)" = "$FILES" ] || die "7zz did not extract $FILES files"
+  rm -rf "$WORK/7zz"
+  # For scale: 7zz overlaps its decoders and the writing on several threads.
+  say "7zz x -mmt=1, run $run of $RUNS"
+  start=$(now_ns)
+  7zz x -y -mmt=1 -o"$WORK/7zz" "$DATA_DIR/files.7z" >/dev/null
+  SEVENZIP_ST_MS+=("$(ms_since "$start")")
+  rm -rf "$WORK/7zz"
+done
+rm -rf "$WORK"
+
+# ---------------------------------------------------------------------------
+SEVENZIP_MEDIAN=$(median "${SEVENZIP_MS[@]}")
+SEVENZIP_ST_MEDIAN=$(median "${SEVENZIP_ST_MS[@]}")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+BUDGET=$((PAYLOAD_BYTES + BLOCK_BYTES + TAR_BYTES + DICTIONARY_BYTES))
+SLACK=$((16 * 1000 * 1000))
+
+report() {
+  local cur=$CURRENT
+  local ws; ws=$(median ${PEAK_WS[$cur]}); ws=${ws%.*}
+  local private; private=$(median ${PEAK_PRIVATE[$cur]}); private=${private%.*}
+  local attributable=$((ws - BASE_WS))
+  local wall; wall=$(median ${WALL[$cur]})
+  echo "# Whole-run benchmark of CorvaneUpdateSetup.exe"
+  echo
+  echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores;" \
+       "load average at start $LOAD_AT_START, at end $(cut -d' ' -f1-3 /proc/loadavg);" \
+       "$(wine --version); $(7zz | sed -n 2p | sed 's/ :.*//; s/^ *//');" \
+       "$(i686-w64-mingw32-gcc-posix --version | head -n 1). Medians of $RUNS runs."
+  echo
+  echo "Payload: $MEMBERS files, $(with_commas "$FOLDER_BYTES") bytes (x86 code $(with_commas "$CODE_BYTES") bytes," \
+       "setup.exe first); tar image $(with_commas "$TAR_BYTES") bytes; decoded block $(with_commas "$BLOCK_BYTES")" \
+       "bytes; payload resource $(with_commas "$PAYLOAD_BYTES") bytes" \
+       "($(awk -v a="$PAYLOAD_BYTES" -v b="$TAR_BYTES" 'BEGIN { printf "%.1f", 100 * a / b }')% of the tar image)," \
+       "LZMA dictionary $(with_commas "$DICTIONARY_BYTES") bytes."
+  echo
+  echo "## Results (decoder flags \`${FLAGS_OF[$cur]}\`, the current default)"
+  echo
+  echo "| Measure | Value | Aim | How it is measured |"
+  echo "|---|---|---|---|"
+  echo "| Packing (corvane-pack pack) | $(seconds "$MAIN_PACK_MS") | | wall time of \`corvane-pack pack DIR -o payload.bin --launch setup.exe\` ($PACKED_AT) |"
+  echo "| Decoding: LZMA stage | $(seconds "$(median ${LZMA[$cur]})") | | payload-bench.exe: in process, the stub's payload library; start of decoding to the LZMA stage freeing its dictionary |"
+  echo "| Decoding: BCJ2 stage | $(seconds "$(median ${BCJ2[$cur]})") | | payload-bench.exe: from there to the tar image complete |"
+  echo "| Decoding: tar file written | $(seconds "$(median ${WRITE[$cur]})") | | payload-bench.exe: the one WriteFile of the tar image to a PKT file |"
+  echo "| **Decoding** (DecodePayload) | **$(seconds "$(median ${DECODE[$cur]})")** | | payload-bench.exe: the three above together |"
+  echo "| **Extraction** (Tar::ExtractToDir) | **$(seconds "$(median ${EXTRACT[$cur]})")** | | payload-bench.exe: the Tar reader unpacking the PKT file into a fresh folder |"
+  echo "| **Whole run** | **$(seconds "$wall")** | | bench-run.exe: CreateProcessW of the stub (payload as resource \"B\" 102) to its exit, child setup.exe and clean-up included |"
+  echo "| 7zz x (same files, BCJ2 + LZMA d=8m) | $(seconds "$SEVENZIP_MEDIAN") | | wall time of native \`7zz x\` to a folder |"
+  echo "| **Whole run / 7zz x** | **$(ratio "$wall" "$SEVENZIP_MEDIAN")** | ≤ 1.05 | |"
+  echo "| 7zz x -mmt=1, for scale | $(seconds "$SEVENZIP_ST_MEDIAN") (whole run / this: $(ratio "$wall" "$SEVENZIP_ST_MEDIAN")) | | the same on one thread |"
+  echo "| Peak working set | $(megabytes "$ws") | | bench-run.exe: largest PeakWorkingSetSize of the stub while it runs (Wine: the process's resident high-water mark) |"
+  echo "| Peak private memory | $(megabytes "$private") | | bench-run.exe: largest PagefileUsage while it runs (Wine: resident anonymous memory) |"
+  echo "| Wine and stub without payload | $(megabytes "$BASE_WS") working set, $(megabytes "$BASE_PRIVATE") private | | the same stub with a one-byte payload, which stops at decoding |"
+  echo "| **Peak working set for the payload** | **$(megabytes "$attributable")** | ≤ $(megabytes $((BUDGET + SLACK))) | peak working set minus the line above; budget = resource + decoded block + tar image + dictionary ($(megabytes "$BUDGET")) + 16 MB |"
+  echo "| Payload heap peak | $(megabytes "$HEAP_PEAK") | | payload-bench.exe: most bytes allocated at once by the decoding |"
+  echo "| **Stub size without payload** | **$(with_commas "$STUB_SIZE_EMPTY") bytes** | ≤ 131,072 | the stub built with a one-byte payload |"
+  echo "| Stub size with this payload | $(with_commas "$STUB_SIZE_FULL") bytes | | |"
+  echo
+  echo "7zz: \`7zz a -t7z files.7z -m0=BCJ2 -m1=LZMA:d=8m -m2=LZMA:d=1m -m3=LZMA:d=1m -mb0:1 -mb0s1:2 -mb0s2:3\`" \
+       "($(seconds "$SEVENZIP_PACK_MS") to build; method \`$SEVENZIP_METHOD\`, $SEVENZIP_BLOCKS block), then" \
+       "\`7zz x -y -oDIR files.7z\` (its default threads)."
+  echo
+  echo "## Decoder flags"
+  echo
+  echo "Each set is the SDK decoder's CORVANE_LZMA_DECODER_FLAGS in a build folder of its own ($(basename "$OUT")/win-NAME);" \
+       "profile-guided sets were trained on a $TRAIN_MB MB payload of another seed and checked with -Werror=missing-profile."
+  echo
+  echo "| Variant | Flags | LZMA stage | BCJ2 stage | Both | vs \`$CURRENT_FLAGS\` | Whole run | Whole run / 7zz x |"
+  echo "|---|---|---|---|---|---|---|---|"
+  local name whole relative
+  for name in "${NAMES[@]}"; do
+    whole="" ; relative=""
+    if [ -n "${WALL[$name]:-}" ]; then
+      local w; w=$(median ${WALL[$name]})
+      whole=$(seconds "$w"); relative=$(ratio "$w" "$SEVENZIP_MEDIAN")
+    fi
+    local mark=""
+    [ "$name" = "$FASTEST" ] && mark=" (fastest)"
+    echo "| $name$mark | \`${FLAGS_OF[$name]}\` | $(seconds "$(median ${LZMA[$name]})") |" \
+         "$(seconds "$(median ${BCJ2[$name]})") | $(seconds "${COMPUTE[$name]}") |" \
+         "$(awk -v a="${COMPUTE[$name]}" -v b="${COMPUTE[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') |" \
+         "${whole:-–} | ${relative:-–} |"
+  done
+  local host_both; host_both=$(awk -v a="$(median $HOST_LZMA)" -v b="$(median $HOST_BCJ2)" 'BEGIN { printf "%.1f", a + b }')
+  echo "| for scale: native x86-64 | \`${HOST_FLAGS:--O2}\` (host build, Linux) | $(seconds "$(median $HOST_LZMA)") |" \
+       "$(seconds "$(median $HOST_BCJ2)") | $(seconds "$host_both") |" \
+       "$(awk -v a="$host_both" -v b="${COMPUTE[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') | – | – |"
+}
+
+report | tee "$REPORT"
+say "written to $REPORT"
