@@ -1,0 +1,35 @@
+#pragma once
+// Structured-exception guards for code built with GCC, which has no
+// __try/__except: a frame-based handler registered on the thread's exception
+// list around one guarded call.
+//
+// Guarded bodies must not rely on C++ destructors running when a fault unwinds
+// them (as with __try); keep them to calls whose resources are owned outside.
+
+#include <windows.h>
+
+namespace vireo {
+
+// Decides what happens to an exception raised inside a guarded call:
+// EXCEPTION_EXECUTE_HANDLER (1) unwinds to the guard, EXCEPTION_CONTINUE_SEARCH
+// (0) passes the exception to the next handler out, EXCEPTION_CONTINUE_EXECUTION
+// (-1) resumes at the faulting place. A breakpoint (0x80000003) is handed to the
+// filter like any exception; the program's own filters pass it on.
+using SehFilter = LONG (*)(EXCEPTION_POINTERS* pointers, void* context);
+
+// Runs body(body_context) under a guard. Returns true when the body returned
+// normally; false when an exception raised inside it was handled
+// (the filter chose EXCEPTION_EXECUTE_HANDLER): the frames above the guard were
+// unwound with RtlUnwind and the caller runs its recovery. Nests, and leaves
+// the thread's exception list exactly as it found it.
+bool RunGuarded(void (*body)(void*), void* body_context, SehFilter filter, void* filter_context);
+
+// The same for callables: Guarded([&] { ... }, [&](EXCEPTION_POINTERS* p) { return ...; }).
+template <typename Body, typename Filter>
+bool Guarded(Body&& body, Filter&& filter) {
+  return RunGuarded([](void* b) { (*static_cast<Body*>(b))(); }, &body,
+                    [](EXCEPTION_POINTERS* p, void* f) -> LONG { return (*static_cast<Filter*>(f))(p); },
+                    &filter);
+}
+
+}  // namespace vireo
