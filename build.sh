@@ -121,7 +121,8 @@ start_wine() {
     WINEARCH=win64 wineboot -i >/dev/null 2>&1 || true
     wineserver -w
   fi
-  wineserver -p
+  # Keeps one server alive for the whole run (it may already be running).
+  wineserver -p 2>/dev/null || true
   trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
   # The first program of a session starts Wine's background services, which
   # would inherit its output pipes and keep a test runner waiting for their end:
