@@ -5,7 +5,11 @@
 #   ./build.sh demo                              build the stub and run it under Wine
 #   ./build.sh test                              build and run every test
 #   ./build.sh stub --payload DIR --out FILE.exe a stub whose payload is DIR
-#   ./build.sh bench [--files N --mb M]          the whole-run benchmark
+#   ./build.sh release --payload DIR --tag TAG --out FILE.exe [--cert F --key F | --pfx F]
+#                                                a signed, tagged, verified stub
+#   ./build.sh bench [--quick]                   the whole-run benchmark
+#   ./build.sh pictures                          pictures of the failure box into docs/
+#   ./build.sh fuzz [SECONDS]                    fuzz the byte parsers (default 60 s each)
 #   ./build.sh setup                             only install what the build needs
 set -euo pipefail
 
@@ -25,7 +29,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 libwine:i386
   googletest 7zip dpkg-dev xz-utils
-  xvfb xauth openssl osslsigncode ca-certificates
+  xvfb xauth fonts-wine fonts-dejavu-core openssl libssl-dev osslsigncode ca-certificates
 )
 
 need_root() {
@@ -173,11 +177,161 @@ cmd_stub() {
   say "wrote $out ($(stat -c %s "$out") bytes)"
 }
 
+# A stub ready for distributors: built from DIR, signed with SHA-256, tagged,
+# and checked the way users' systems and the stub will check it. Without
+# --cert/--key or --pfx it is signed with a throwaway test certificate kept in
+# build/, which no user's system trusts.
+cmd_release() {
+  local usage="--payload DIR --tag TAG --out FILE.exe [--cert FILE --key FILE | --pfx FILE] [--pass PASS] [--ca FILE]"
+  local payload="" tag="" tag_given=0 out="" cert="" key="" pfx="" pass="" pass_given=0 ca=""
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --payload|--tag|--out|--cert|--key|--pfx|--pass|--ca)
+        [ $# -ge 2 ] || die "release: $1 needs a value";;
+      *) die "release: unknown option '$1' (use $usage)";;
+    esac
+    case "$1" in
+      --payload) payload=$2;;
+      --tag) tag=$2; tag_given=1;;
+      --out) out=$2;;
+      --cert) cert=$2;;
+      --key) key=$2;;
+      --pfx) pfx=$2;;
+      --pass) pass=$2; pass_given=1;;
+      --ca) ca=$2;;
+    esac
+    shift 2
+  done
+  [ -n "$payload" ] || die "release: --payload DIR is required (use $usage)"
+  [ -d "$payload" ] || [ -f "$payload" ] || die "release: payload '$payload' is neither a folder nor a tar file"
+  [ "$tag_given" = 1 ] || die "release: --tag TAG is required (use $usage)"
+  [ -n "$out" ] || die "release: --out FILE.exe is required (use $usage)"
+  # The tagger checks the tag again; these catch the usual mistakes before the build.
+  [ -n "$tag" ] || die "release: the tag is empty"
+  [ "${#tag}" -le 65534 ] || die "release: the tag has ${#tag} bytes; the stub accepts at most 65534"
+  case "$tag" in *'"'*) die "release: the tag must not contain a double quote";; esac
+  [ "$(printf '%s' "$tag" | LC_ALL=C tr -d ' -~' | wc -c)" = 0 ] ||
+    die "release: the tag must be printable ASCII"
+  if [ -n "$pfx" ]; then
+    [ -z "$cert$key" ] || die "release: use either --cert and --key, or --pfx"
+    [ -f "$pfx" ] || die "release: PKCS#12 file '$pfx' not found"
+  elif [ -n "$cert$key" ]; then
+    [ -n "$cert" ] && [ -n "$key" ] || die "release: --cert and --key go together"
+    [ -f "$cert" ] || die "release: certificate '$cert' not found"
+    [ -f "$key" ] || die "release: key '$key' not found"
+  elif [ "$pass_given" = 1 ]; then
+    die "release: --pass goes with --pfx or --key"
+  fi
+  [ -z "$ca" ] || [ -f "$ca" ] || die "release: CA file '$ca' not found"
+
+  local work="$BUILD/release"
+  local tagger="$BUILD/host/tools/corvane-tag"
+  rm -rf "$work"
+  mkdir -p "$work"
+  "$ROOT/build.sh" stub --payload "$payload" --out "$work/unsigned.exe"
+
+  local sign_args=() test_certificate=""
+  if [ -n "$pfx" ]; then
+    sign_args=(-pkcs12 "$pfx")
+  elif [ -n "$cert" ]; then
+    sign_args=(-certs "$cert" -key "$key")
+  else
+    local test_dir="$BUILD/release-test-certificate"
+    test_certificate="$test_dir/cert.pem"
+    if [ ! -f "$test_certificate" ] || [ ! -f "$test_dir/key.pem" ] ||
+       ! openssl x509 -checkend 86400 -noout -in "$test_certificate" >/dev/null 2>&1; then
+      say "making a throwaway TEST CERTIFICATE — not for distribution ($test_dir)"
+      mkdir -p "$test_dir"
+      ( umask 077 && openssl genpkey -quiet -algorithm RSA -pkeyopt rsa_keygen_bits:3072 \
+          -out "$test_dir/key.pem" )
+      openssl req -x509 -key "$test_dir/key.pem" -sha256 -days 365 \
+        -subj "/CN=Corvane TEST CERTIFICATE - not for distribution" \
+        -addext "extendedKeyUsage=codeSigning" -out "$test_certificate"
+    fi
+    sign_args=(-certs "$test_certificate" -key "$test_dir/key.pem")
+    [ -n "$ca" ] || ca=$test_certificate
+  fi
+  [ "$pass_given" = 0 ] || sign_args+=(-pass "$pass")
+
+  say "signing with SHA-256${test_certificate:+ (TEST CERTIFICATE — not for distribution)}"
+  osslsigncode sign -h sha256 -n "CorvaneUpdateSetup" "${sign_args[@]}" \
+    -in "$work/unsigned.exe" -out "$work/signed.exe" >"$work/sign.txt" 2>&1 ||
+    { cat "$work/sign.txt" >&2; die "release: osslsigncode could not sign the stub"; }
+
+  say "tagging"
+  "$tagger" set "$work/signed.exe" "$tag" -o "$work/tagged.exe"
+
+  say "verifying"
+  local verify_args=()
+  [ -z "$ca" ] || verify_args=(-CAfile "$ca")
+  osslsigncode verify "${verify_args[@]}" -in "$work/tagged.exe" >"$work/verify.txt" 2>&1 ||
+    { cat "$work/verify.txt" >&2
+      die "release: the tagged stub's signature does not verify (a certificate from a private CA needs its root named with --ca FILE)"; }
+  ! grep -q "invalid PE checksum" "$work/verify.txt" ||
+    die "release: the tagged stub's PE checksum is wrong (see $work/verify.txt)"
+  local read_back
+  read_back=$("$tagger" get "$work/tagged.exe") || die "release: the stub would find no tag"
+  [ "$read_back" = "$tag" ] || die "release: the stub would read the tag '$read_back'"
+
+  mkdir -p "$(dirname "$out")"
+  cp "$work/tagged.exe" "$out.partial"
+  mv "$out.partial" "$out"
+  local signer
+  signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$work/verify.txt" | head -n 1)
+  say "release stub ready"
+  printf '  file:      %s (%s bytes)\n' "$out" "$(stat -c %s "$out")"
+  printf '  sha256:    %s\n' "$(sha256sum "$out" | cut -d ' ' -f 1)"
+  printf '  signed by: %s\n' "$signer"
+  printf '  tag:       %s\n' "$tag"
+  printf '  verified:  osslsigncode verify (trusting %s), corvane-tag get\n' "${ca:-the system CA bundle}"
+  if [ -n "$test_certificate" ]; then
+    printf '\n  TEST CERTIFICATE — not for distribution: signed with the throwaway %s.\n' "$test_certificate"
+    printf '  Sign releases with --cert/--key or --pfx.\n'
+  fi
+}
+
 cmd_bench() {
   setup
   build_all
   start_wine
   "$ROOT/bench/run_bench.sh" "$BUILD" "$@"
+}
+
+# libFuzzer runs of the parsers that read untrusted-looking bytes: the payload
+# decoder, the tar header and member names, the certificate-table tag lookup.
+cmd_fuzz() {
+  local seconds=${1:-60}
+  [[ "$seconds" =~ ^[0-9]+$ ]] || die "fuzz: SECONDS must be a number"
+  setup
+  local p missing=()
+  for p in clang libclang-rt-14-dev; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    need_root "${missing[@]}"
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+  fi
+  configure_and_build host
+  configure_and_build fuzz
+  local corpus="$BUILD/fuzz/corpus" fuzzer
+  mkdir -p "$corpus"/{payload_decoder_fuzz,tar_header_fuzz,tag_record_fuzz}
+  "$BUILD/host/tools/corvane-pack" pack "$ROOT/demo/payload" --allow-no-exe \
+    -o "$corpus/payload_decoder_fuzz/demo.bin" >/dev/null
+  for fuzzer in payload_decoder_fuzz tar_header_fuzz tag_record_fuzz; do
+    say "fuzzing $fuzzer for $seconds s"
+    "$BUILD/fuzz/tests/fuzz/$fuzzer" -max_total_time="$seconds" -max_len=70000 \
+      -rss_limit_mb=2048 -print_final_stats=1 "$corpus/$fuzzer" 2>&1 | grep -E '^(stat::number_of_executed_units|==|SUMMARY)' || true
+    [ "${PIPESTATUS[0]}" -eq 0 ] || die "$fuzzer found a failure (see the reproducer file in the current folder)"
+  done
+}
+
+# Pictures of the real failure box (English, German, Hebrew) under a virtual X
+# server, checked and saved as docs/failure-box-*.png.
+cmd_pictures() {
+  setup
+  build_all
+  say "pictures of the failure box"
+  "$ROOT/tests/pictures/take_pictures.sh" "$BUILD/windows" "$ROOT/docs"
 }
 
 case "${1:-}" in
@@ -186,6 +340,9 @@ case "${1:-}" in
   test) shift; cmd_test "$@";;
   demo) shift; cmd_demo "$@";;
   stub) shift; cmd_stub "$@";;
+  release) shift; cmd_release "$@";;
   bench) shift; cmd_bench "$@";;
-  *) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 2;;
+  fuzz) shift; cmd_fuzz "$@";;
+  pictures) shift; cmd_pictures "$@";;
+  *) sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 2;;
 esac

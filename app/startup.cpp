@@ -7,6 +7,7 @@
 #include "app/error_box.h"
 #include "app/meta_installer.h"
 #include "base/logging/log_interface.h"
+#include "base/system_helpers.h"
 #include "base/text_conversion.h"
 #include "tag/promo_code.h"
 
@@ -54,23 +55,6 @@ bool CheckOSRequirements() { return IsOSVersionAtLeast(5, 4); }
 
 void SetCoInitializeExForTesting(HRESULT(WINAPI* co_initialize_ex)(LPVOID, DWORD)) {
   co_initialize_ex_for_testing = co_initialize_ex;
-}
-
-bool IsOSVersionAtLeast(WORD major, WORD service_pack_major) {
-  OSVERSIONINFOEXW version = {};
-  version.dwOSVersionInfoSize = sizeof(version);
-  version.dwMajorVersion = major;
-  version.dwMinorVersion = 0;
-  version.wServicePackMajor = service_pack_major;
-  version.wServicePackMinor = 0;
-
-  DWORDLONG condition = 0;
-  condition = ::VerSetConditionMask(condition, VER_MAJORVERSION, VER_GREATER_EQUAL);
-  condition = ::VerSetConditionMask(condition, VER_MINORVERSION, VER_GREATER_EQUAL);
-  condition = ::VerSetConditionMask(condition, VER_SERVICEPACKMAJOR, VER_GREATER_EQUAL);
-  return ::VerifyVersionInfoW(&version,
-                              VER_MAJORVERSION | VER_MINORVERSION | VER_SERVICEPACKMAJOR,
-                              condition) != FALSE;
 }
 
 DWORD RunStub(HINSTANCE instance, const char* cmdline_tail) {

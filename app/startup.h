@@ -4,14 +4,13 @@
 
 #include <windows.h>
 
+// The start-up check's IsOSVersionAtLeast lives with the system helpers.
+#include "base/system_helpers.h"
+
 namespace vireo {
 
 // The whole life of the stub process; returns its exit code.
 DWORD RunStub(HINSTANCE instance, const char* cmdline_tail);
-
-// True when the running system is at least `major`.0 with service pack
-// `service_pack_major` (so (5, 4) admits Windows 2000 SP4, XP and later).
-bool IsOSVersionAtLeast(WORD major, WORD service_pack_major);
 
 // Tests replace CoInitializeEx here to see a failing COM start, which the
 // platform cannot be made to produce. Pass null to restore it.

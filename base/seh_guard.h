@@ -8,6 +8,8 @@
 
 #include <windows.h>
 
+#include <type_traits>
+
 namespace vireo {
 
 // Decides what happens to an exception raised inside a guarded call:
@@ -25,11 +27,16 @@ using SehFilter = LONG (*)(EXCEPTION_POINTERS* pointers, void* context);
 bool RunGuarded(void (*body)(void*), void* body_context, SehFilter filter, void* filter_context);
 
 // The same for callables: Guarded([&] { ... }, [&](EXCEPTION_POINTERS* p) { return ...; }).
+// Either may be passed as a temporary or as a (const) named object.
 template <typename Body, typename Filter>
 bool Guarded(Body&& body, Filter&& filter) {
-  return RunGuarded([](void* b) { (*static_cast<Body*>(b))(); }, &body,
-                    [](EXCEPTION_POINTERS* p, void* f) -> LONG { return (*static_cast<Filter*>(f))(p); },
-                    &filter);
+  using BodyType = std::remove_reference_t<Body>;
+  using FilterType = std::remove_reference_t<Filter>;
+  return RunGuarded(
+      [](void* b) { (*static_cast<BodyType*>(b))(); },
+      const_cast<void*>(static_cast<const void*>(&body)),
+      [](EXCEPTION_POINTERS* p, void* f) -> LONG { return (*static_cast<FilterType*>(f))(p); },
+      const_cast<void*>(static_cast<const void*>(&filter)));
 }
 
 }  // namespace vireo

@@ -43,8 +43,8 @@ done
 
 # Decoder flag sets: name|flags|pgo. Every one keeps to what runs on any i686
 # processor (the build's -march=i686, no SSE2). Z7_LZMA_PROB32 is the SDK's
-# switch to 32-bit probabilities (twice the 28 KB of probability state, for
-# fewer partial-register operations). The "pgo" ones are built twice:
+# switch to 32-bit probabilities (the probability state grows from 16 to 32 KB
+# with lc 3, for fewer 16-bit loads and stores). The "pgo" ones are built twice:
 # instrumented, run once on a smaller training payload of another seed, then
 # rebuilt with the profile.
 VARIANTS=(
@@ -88,8 +88,8 @@ done
 if [ -n "$VARIANT_LIST" ]; then
   selected=()
   for v in "${VARIANTS[@]}"; do
-    IFS='|' read -r name flags _ <<<"$v"
-    if [[ ",$VARIANT_LIST," == *",$name,"* ]] || [ "$flags" = "$CURRENT_FLAGS" ]; then
+    IFS='|' read -r name flags pgo <<<"$v"
+    if [[ ",$VARIANT_LIST," == *",$name,"* ]] || { [ "$flags" = "$CURRENT_FLAGS" ] && [ -z "$pgo" ]; }; then
       selected+=("$v")
     fi
   done
@@ -192,11 +192,12 @@ build_targets() {
 check_profile_used() {
   local dir=$1 command
   local found=0
+  : > "$dir.profile-check.log"
   while IFS= read -r command; do
     case "$command" in *" -c "*lzma_sdk_decoder.dir*|*lzma_sdk_decoder.dir*" -c "*) ;; *) continue;; esac
     command=${command// -w / }
-    (cd "$dir" && eval "$command -Werror=missing-profile") ||
-      die "the profile-guided build in $dir did not find its profile"
+    (cd "$dir" && eval "$command -Werror=missing-profile") >> "$dir.profile-check.log" 2>&1 ||
+      { cat "$dir.profile-check.log" >&2; die "the profile-guided build in $dir did not find its profile"; }
     found=$((found + 1))
   done < <(ninja -C "$dir" -t commands lzma_sdk_decoder)
   [ $found -gt 0 ] || die "no decoder compile commands found in $dir"
@@ -257,15 +258,25 @@ BLOCK_BYTES=$(le32 "$PAYLOAD_BIN" 5)
 FOLDER_BYTES=$(du -cb "$DATA_DIR/files"/* | tail -n 1 | cut -f1)
 CODE_BYTES=$(cat "$DATA_DIR/files"/*.dll 2>/dev/null | wc -c)
 
-declare -A FLAGS_OF DIR_OF
+# The decoder's object code, to tell flag sets that change nothing: such a
+# pair's difference is the benchmark's own noise.
+decoder_code() {
+  find "$1" -path '*lzma_sdk_decoder.dir*' -name '*.obj' | sort | xargs cat | sha256sum | cut -c1-16
+}
+
+declare -A FLAGS_OF DIR_OF SAME_AS CODE_OF
 NAMES=()
 for v in "${VARIANTS[@]}"; do
   IFS='|' read -r name flags pgo <<<"$v"
   say "building variant $name (decoder flags: $flags${pgo:+, profile-guided})"
   prepare_variant "$name" "$flags" "$pgo"
-  NAMES+=("$name")
   FLAGS_OF[$name]="$flags${pgo:+ + PGO}"
   DIR_OF[$name]="$OUT/win-$name"
+  CODE_OF[$name]=$(decoder_code "${DIR_OF[$name]}")
+  for earlier in "${NAMES[@]}"; do
+    if [ "${CODE_OF[$earlier]}" = "${CODE_OF[$name]}" ]; then SAME_AS[$name]=$earlier; break; fi
+  done
+  NAMES+=("$name")
 done
 CURRENT=""
 for name in "${NAMES[@]}"; do [ "${FLAGS_OF[$name]}" = "$CURRENT_FLAGS" ] && CURRENT=$name && break; done
@@ -275,8 +286,8 @@ W_WORK=$(winpath "$WORK")
 
 # The payload path in process, variants interleaved so that a slow spell of the
 # machine does not land on one of them.
-declare -A LZMA BCJ2 WRITE DECODE EXTRACT
-HOST_LZMA="" HOST_BCJ2=""
+declare -A LZMA BCJ2 CPU WRITE DECODE EXTRACT
+HOST_LZMA="" HOST_BCJ2="" HOST_CPU=""
 for run in $(seq "$RUNS"); do
   for name in "${NAMES[@]}"; do
     say "payload-bench, variant $name, run $run of $RUNS"
@@ -284,6 +295,7 @@ for run in $(seq "$RUNS"); do
       die "payload-bench failed for $name"
     LZMA[$name]+=" $(value_of lzma_ms <<<"$result")"
     BCJ2[$name]+=" $(value_of bcj2_ms <<<"$result")"
+    CPU[$name]+=" $(value_of decode_cpu_ms <<<"$result")"
     WRITE[$name]+=" $(value_of write_ms <<<"$result")"
     DECODE[$name]+=" $(value_of decode_ms <<<"$result")"
     EXTRACT[$name]+=" $(value_of extract_ms <<<"$result")"
@@ -295,16 +307,20 @@ for run in $(seq "$RUNS"); do
   result=$("$HOST_BENCH" "$PAYLOAD_BIN") || die "payload-bench-host failed"
   HOST_LZMA+=" $(value_of lzma_ms <<<"$result")"
   HOST_BCJ2+=" $(value_of bcj2_ms <<<"$result")"
+  HOST_CPU+=" $(value_of decode_cpu_ms <<<"$result")"
 done
 HOST_FLAGS=$(sed -n 's/^CORVANE_LZMA_DECODER_FLAGS:[A-Z]*=//p' "$HOST/CMakeCache.txt" 2>/dev/null)
 
-declare -A COMPUTE
+# Variants are ranked by the processor time of the two decoding stages (what
+# the flags change): unlike wall time, it does not grow while other processes
+# hold the machine's processors.
+declare -A COMPUTE STAGE_CPU
 FASTEST=""
 for name in "${NAMES[@]}"; do
-  # What the flags change: the two decoding stages, without the file write.
   COMPUTE[$name]=$(awk -v a="$(median ${LZMA[$name]})" -v b="$(median ${BCJ2[$name]})" \
                      'BEGIN { printf "%.1f", a + b }')
-  if [ -z "$FASTEST" ] || awk -v a="${COMPUTE[$name]}" -v b="${COMPUTE[$FASTEST]}" 'BEGIN { exit !(a < b) }'; then
+  STAGE_CPU[$name]=$(median ${CPU[$name]})
+  if [ -z "$FASTEST" ] || awk -v a="${STAGE_CPU[$name]}" -v b="${STAGE_CPU[$FASTEST]}" 'BEGIN { exit !(a < b) }'; then
     FASTEST=$name
   fi
 done
@@ -412,10 +428,12 @@ report() {
   echo "## Decoder flags"
   echo
   echo "Each set is the SDK decoder's CORVANE_LZMA_DECODER_FLAGS in a build folder of its own ($(basename "$OUT")/win-NAME);" \
-       "profile-guided sets were trained on a $TRAIN_MB MB payload of another seed and checked with -Werror=missing-profile."
+       "profile-guided sets were trained on a $TRAIN_MB MB payload of another seed and checked with -Werror=missing-profile." \
+       "Variants are ranked by processor time, which does not grow while other processes hold the processors;" \
+       "a variant whose decoder object code is identical to another's shows the measurement noise."
   echo
-  echo "| Variant | Flags | LZMA stage | BCJ2 stage | Both | vs \`$CURRENT_FLAGS\` | Whole run | Whole run / 7zz x |"
-  echo "|---|---|---|---|---|---|---|---|"
+  echo "| Variant | Flags | LZMA stage | BCJ2 stage | Both | Both, processor time | vs \`$CURRENT_FLAGS\` | Whole run | Whole run / 7zz x |"
+  echo "|---|---|---|---|---|---|---|---|---|"
   local name whole relative
   for name in "${NAMES[@]}"; do
     whole="" ; relative=""
@@ -425,15 +443,16 @@ report() {
     fi
     local mark=""
     [ "$name" = "$FASTEST" ] && mark=" (fastest)"
+    [ -n "${SAME_AS[$name]:-}" ] && mark+=" (same code as ${SAME_AS[$name]})"
     echo "| $name$mark | \`${FLAGS_OF[$name]}\` | $(seconds "$(median ${LZMA[$name]})") |" \
-         "$(seconds "$(median ${BCJ2[$name]})") | $(seconds "${COMPUTE[$name]}") |" \
-         "$(awk -v a="${COMPUTE[$name]}" -v b="${COMPUTE[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') |" \
+         "$(seconds "$(median ${BCJ2[$name]})") | $(seconds "${COMPUTE[$name]}") | $(seconds "${STAGE_CPU[$name]}") |" \
+         "$(awk -v a="${STAGE_CPU[$name]}" -v b="${STAGE_CPU[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') |" \
          "${whole:-–} | ${relative:-–} |"
   done
   local host_both; host_both=$(awk -v a="$(median $HOST_LZMA)" -v b="$(median $HOST_BCJ2)" 'BEGIN { printf "%.1f", a + b }')
   echo "| for scale: native x86-64 | \`${HOST_FLAGS:--O2}\` (host build, Linux) | $(seconds "$(median $HOST_LZMA)") |" \
-       "$(seconds "$(median $HOST_BCJ2)") | $(seconds "$host_both") |" \
-       "$(awk -v a="$host_both" -v b="${COMPUTE[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') | – | – |"
+       "$(seconds "$(median $HOST_BCJ2)") | $(seconds "$host_both") | $(seconds "$(median $HOST_CPU)") |" \
+       "$(awk -v a="$(median $HOST_CPU)" -v b="${STAGE_CPU[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') | – | – |"
 }
 
 report | tee "$REPORT"

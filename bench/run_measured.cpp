@@ -77,6 +77,7 @@ int wmain() {
   Sample(process.hProcess, &peaks);
   DWORD exit_code = 0;
   ::GetExitCodeProcess(process.hProcess, &exit_code);
+
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
 

@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cwchar>
 
 #include "base/logging/log_interface.h"
 
@@ -22,13 +23,15 @@ void DebugTrace(const wchar_t* format, ...) {
                      now.wSecond, now.wMilliseconds);
   if (n < 0) n = 0;
 
-  // The bounded formatter returns -1 when the message did not fit: the line is
-  // then cut at the end of the buffer, leaving room for the line feed.
+  // The formatter writes at most the last-but-one character, so the buffer's
+  // last character stays 0. It reports -1 both when the message did not fit
+  // (the line is then cut at the end of the buffer) and when a value could not
+  // be converted (it stopped early): the length written counts either way.
   va_list args;
   va_start(args, format);
   const int m = _vsnwprintf(buffer + n, kDebugTraceChars - 1 - n, format, args);
   va_end(args);
-  n = m < 0 ? kDebugTraceChars - 1 : n + m;
+  n = m < 0 ? static_cast<int>(wcsnlen(buffer, kDebugTraceChars - 1)) : n + m;
 
   if (n < kDebugTraceChars - 1) {
     buffer[n] = L'\n';

@@ -8,6 +8,7 @@ const LogCategoryName kLogCategoryNames[9] = {
     {L"LC_OPT", LC_OPT},       {L"LC_NET", LC_NET},     {L"LC_REPORT", LC_REPORT},
 };
 
+// Constant-initialised, so it is false before any static initialiser runs.
 bool logging_alive = false;
 
 }  // namespace vireo

@@ -1,0 +1,148 @@
+// The logging of the real stub: copies of the built stub run under Wine with
+// and without the ini file at the system drive's root.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/debug_output_capture.h"
+#include "tests/e2e/stub_runner.h"
+#include "tests/logging/logging_test_support.h"
+
+namespace vireo {
+namespace {
+
+using test::DebugOutputCapture;
+using test::ScopedProductLogFile;
+using test::StubRunner;
+
+constexpr const wchar_t* kIniPath = L"C:\\CorvaneUpdate.ini";
+
+// The ini file at the root of the prefix's system drive, for the scope.
+class ScopedSystemIni {
+ public:
+  explicit ScopedSystemIni(const std::string& text) { test::WriteText(kIniPath, text); }
+  ~ScopedSystemIni() { DeleteFileW(kIniPath); }
+};
+
+class StubLogging : public ::testing::Test {
+ protected:
+  StubRunner runner_;
+  ScopedProductLogFile log_;
+};
+
+// "[MM/DD/YY hh:mm:ss.mmm][CorvaneUpdateSetup][pid:tid]" then the message.
+const std::wregex kLine(
+    LR"(\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\]\[CorvaneUpdateSetup\]\[(\d+):\d+\](.*))");
+
+TEST_F(StubLogging, LogToFileWritesTheSharedLogFile) {
+  ScopedSystemIni ini("[LoggingSettings]\r\nLogToFile=1\r\n[LoggingLevel]\r\nLC_UTIL=2\r\nLC_CORE=2\r\n");
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe");
+  EXPECT_EQ(runner_.Run(stub, L"/install").exit_code, 0u);
+
+  ASSERT_TRUE(test::PathExists(log_.path()));
+  const std::vector<uint8_t> bytes = test::ReadBytes(log_.path());
+  ASSERT_GE(bytes.size(), 2u);
+  EXPECT_EQ(bytes[0], 0xFF);
+  EXPECT_EQ(bytes[1], 0xFE);
+
+  std::vector<std::wstring> messages;
+  for (const auto& line : test::ReadLogLines(log_.path())) {
+    std::wsmatch match;
+    ASSERT_TRUE(std::regex_match(line, match, kLine)) << test::Narrow(line);
+    messages.push_back(match[2]);
+  }
+  auto has = [&](const std::wstring& start) {
+    for (const auto& message : messages) {
+      if (message.rfind(start, 0) == 0) return true;
+    }
+    return false;
+  };
+  EXPECT_TRUE(has(L"mi enter cmdline:/install"));
+  EXPECT_TRUE(has(L"FUNCTION: vireo::`anonymous-namespace'::MetaInstaller::ExtractAndRun"));
+  EXPECT_TRUE(has(L"command_line:"));
+}
+
+// Stubs started together share the file through its mutex: each one's lines
+// arrive whole, and none is lost.
+TEST_F(StubLogging, StubsRunningTogetherShareTheLogFile) {
+  ScopedSystemIni ini("[LoggingSettings]\r\nLogToFile=1\r\nAppendToFile=0\r\n[LoggingLevel]\r\nLC_CORE=2\r\n");
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe");
+  const auto runs = runner_.RunTogether({stub, stub, stub}, {});
+  for (const auto& run : runs) EXPECT_EQ(run.exit_code, 0u);
+
+  std::set<std::wstring> processes_entered;
+  for (const auto& line : test::ReadLogLines(log_.path())) {
+    std::wsmatch match;
+    ASSERT_TRUE(std::regex_match(line, match, kLine)) << test::Narrow(line);
+    if (std::wstring(match[2]) == L"mi enter cmdline:") processes_entered.insert(match[1]);
+  }
+  EXPECT_EQ(processes_entered.size(), 3u);
+}
+
+TEST_F(StubLogging, LogFileInEightBitText) {
+  ScopedSystemIni ini("[LoggingSettings]\r\nLogToFile=1\r\nLogFileWide=0\r\n[LoggingLevel]\r\nLC_CORE=2\r\n");
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe");
+  EXPECT_EQ(runner_.Run(stub, L"/install").exit_code, 0u);
+  const std::vector<uint8_t> bytes = test::ReadBytes(log_.path());
+  ASSERT_GE(bytes.size(), 1u);
+  EXPECT_EQ(bytes[0], '[');
+  bool entered = false;
+  for (const auto& line : test::ReadLogLines(log_.path(), false)) {
+    std::wsmatch match;
+    ASSERT_TRUE(std::regex_match(line, match, kLine)) << test::Narrow(line);
+    entered |= std::wstring(match[2]) == L"mi enter cmdline:/install";
+  }
+  EXPECT_TRUE(entered);
+}
+
+// Without an ini file the file log is off: the debugger output shows the
+// start-up and configuration traces, and no line of level 2.
+TEST_F(StubLogging, WithoutIniOnlyTheDebuggerOutput) {
+  DebugOutputCapture capture;
+  ASSERT_TRUE(capture.ok());
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe");
+  EXPECT_EQ(runner_.Run(stub, L"/install").exit_code, 0u);
+  EXPECT_FALSE(test::PathExists(log_.path()));
+
+  // The stub's lines are those of the process that wrote "mi enter cmdline:".
+  const auto lines = capture.Lines();
+  DWORD stub_process = 0;
+  for (const auto& line : lines) {
+    if (line.text.find("] mi enter cmdline:/install\n") != std::string::npos) {
+      stub_process = line.process_id;
+    }
+  }
+  ASSERT_NE(stub_process, 0u);
+  std::vector<std::string> texts;
+  const std::regex stamp(R"(\[\d\d/\d\d/\d\d \d\d:\d\d:\d\d\.\d\d\d\] ([\s\S]*))");
+  for (const auto& line : lines) {
+    if (line.process_id != stub_process) continue;
+    std::smatch match;
+    texts.push_back(std::regex_match(line.text, match, stamp) ? std::string(match[1]) : line.text);
+  }
+  // Static initialisation reads the configuration, the entry writes its trace,
+  // and its first logging call configures the writers.
+  const std::vector<std::string> expected_start = {
+      "RegPath:Software\\CorvaneSoftware\\UpdateDev\\\n",
+      "logging_enabled:1 to_debug_out:1 to_file:0 append_to_file:1 show_time:1\n",
+      "mi enter cmdline:/install\n",
+      "InternalInitialize",
+      "RegPath:Software\\CorvaneSoftware\\UpdateDev\\\n",
+      "logging_enabled:1 to_debug_out:1 to_file:0 append_to_file:1 show_time:1\n",
+      "ConfigureFileLogWriter\n"};
+  ASSERT_GE(texts.size(), expected_start.size());
+  EXPECT_EQ(std::vector<std::string>(texts.begin(), texts.begin() + expected_start.size()),
+            expected_start);
+  for (const auto& text : texts) {
+    EXPECT_EQ(text.find("FUNCTION:"), std::string::npos) << text;
+    EXPECT_EQ(text.find("command_line:"), std::string::npos) << text;
+  }
+}
+
+}  // namespace
+}  // namespace vireo

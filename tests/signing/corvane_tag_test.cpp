@@ -1,0 +1,330 @@
+// corvane-tag on images signed for real by osslsigncode: what the stub reads
+// back, whether the signature still verifies (also under the strict padding
+// rule), the checksum, re-tagging, clearing, and refusals that leave every
+// file as it was.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tag/tag_record.h"
+#include "tests/signing/signature_table.h"
+#include "tests/signing/signing_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/pe_image.h"
+#include "tests/support/tag_stamp.h"
+
+namespace vireo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr char kTag[] =
+    "appguid={8D3F1A62-5B7C-4E09-A1D4-36F2C8B95E17}&appname=Test&needsadmin=false";
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+constexpr int kNoTag = 3;
+constexpr int kTagRejected = 4;
+
+fs::path MakeTemporaryFolder(const char* name) {
+  std::string pattern = (fs::temp_directory_path() / (std::string(name) + "-XXXXXX")).string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+// What the stub's lookup reads from `image`, mapped as the stub maps it (whole
+// pages), or "<none>".
+std::string StubReads(const Bytes& image) {
+  Bytes view = image;
+  view.resize((view.size() + 4095) / 4096 * 4096, 0);
+  int32_t size = 0;
+  if (!GetTagBytes(view.data(), static_cast<uint32_t>(view.size()), nullptr, &size)) {
+    return "<none>";
+  }
+  std::string tag(static_cast<size_t>(size), '\0');
+  if (!GetTagBytes(view.data(), static_cast<uint32_t>(view.size()),
+                   reinterpret_cast<uint8_t*>(tag.data()), &size)) {
+    return "<none>";
+  }
+  tag.pop_back();  // the terminator GetTagBytes adds
+  return tag;
+}
+
+// The bytes the Authenticode digest covers do not change when a tag is set:
+// everything before the table except the checksum and the table's size.
+Bytes SignedPart(const Bytes& image) {
+  const uint32_t pe = PeHeaderOffset(image);
+  Bytes part(image.begin(), image.begin() + ReadCertificateTableFacts(image).offset);
+  WriteLe32(part, pe + 88, 0);
+  WriteLe32(part, pe + kCertificateEntryPe32 + 4, 0);
+  return part;
+}
+
+class CorvaneTagTest : public testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    suite_folder_ = new fs::path(MakeTemporaryFolder("corvane-tag-signing"));
+    signer_ = new TestSigner(MakeTestSigner(*suite_folder_));
+    signed32_ = new Bytes(SignImage(MakeMinimalPe(), *signer_, *suite_folder_));
+    signed64_ = new Bytes(SignImage(MakeMinimalPe(kMachineAmd64), *signer_, *suite_folder_));
+  }
+  static void TearDownTestSuite() {
+    std::error_code ignored;
+    fs::remove_all(*suite_folder_, ignored);
+    delete signed64_;
+    delete signed32_;
+    delete signer_;
+    delete suite_folder_;
+  }
+
+  void SetUp() override { folder_ = MakeTemporaryFolder("corvane-tag-test"); }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+ protected:
+  ProcessResult Tag(const std::vector<std::string>& arguments) {
+    return RunProgram(CORVANE_TAG_PATH, arguments, folder_);
+  }
+
+  fs::path Write(const std::string& name, const Bytes& bytes) {
+    WriteFileBytes(folder_ / name, bytes);
+    return folder_ / name;
+  }
+
+  std::vector<std::string> FolderEntries() {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_))
+      names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  // Every property a tagged image must have, checked independently of the tool.
+  void ExpectSoundTaggedImage(const fs::path& file, const std::string& tag) {
+    const Bytes image = ReadFileBytes(file);
+    EXPECT_EQ(StubReads(image), tag);
+    const ProcessResult get = Tag({"get", file.string()});
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, tag + "\n");
+
+    const ProcessResult verify = VerifySignature(file, *signer_, folder_);
+    EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+    EXPECT_EQ(verify.out.find("invalid PE checksum"), std::string::npos) << verify.out;
+    EXPECT_EQ(StrictTableProblems(image), "");
+    EXPECT_EQ(StoredChecksum(image), ComputeChecksum(image));
+    EXPECT_EQ(SignedPart(image), SignedPart(*signed32_));
+
+    const auto certificates = SignatureCertificates(image);
+    const auto original = SignatureCertificates(*signed32_);
+    ASSERT_EQ(certificates.size(), original.size() + 1);
+    EXPECT_TRUE(std::equal(original.begin(), original.end(), certificates.begin()));
+    EXPECT_EQ(MagicCount(image), 1u);
+  }
+
+  static fs::path* suite_folder_;
+  static TestSigner* signer_;
+  static Bytes* signed32_;
+  static Bytes* signed64_;
+  fs::path folder_;
+};
+
+fs::path* CorvaneTagTest::suite_folder_ = nullptr;
+TestSigner* CorvaneTagTest::signer_ = nullptr;
+Bytes* CorvaneTagTest::signed32_ = nullptr;
+Bytes* CorvaneTagTest::signed64_ = nullptr;
+
+TEST_F(CorvaneTagTest, SetStampsWhatTheStubReadsAndTheSignatureStillVerifies) {
+  const std::string cases[] = {
+      kTag,
+      std::string(kTag) + "&silent",
+      "&silent",
+      "x",
+      std::string(242, 'a'),  // fills the smallest record area exactly
+      std::string(243, 'b'),  // needs the next one
+      std::string(20000, 'c'),
+  };
+  for (const std::string& tag : cases) {
+    SCOPED_TRACE(tag.substr(0, 40) + " (" + std::to_string(tag.size()) + " bytes)");
+    const fs::path input = Write("signed.exe", *signed32_);
+    const fs::path output = folder_ / "tagged.exe";
+    const ProcessResult set = Tag({"set", input.string(), tag, "-o", output.string()});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(ReadFileBytes(input), *signed32_) << "-o leaves the input alone";
+    ExpectSoundTaggedImage(output, tag);
+    EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"signed.exe", "tagged.exe"}));
+  }
+}
+
+TEST_F(CorvaneTagTest, SettingAgainInPlaceReplacesTheTagCertificate) {
+  const fs::path stub = Write("stub.exe", *signed32_);
+  ASSERT_EQ(Tag({"set", stub.string(), std::string(kTag) + "&ap=first"}).status, 0);
+  const ProcessResult again = Tag({"set", stub.string(), "appname=Second"});
+  ASSERT_EQ(again.status, 0) << again.err;
+  EXPECT_NE(again.out.find("replacing the earlier tag"), std::string::npos) << again.out;
+  ExpectSoundTaggedImage(stub, "appname=Second");
+  EXPECT_EQ(FolderEntries(), std::vector<std::string>{"stub.exe"});
+}
+
+TEST_F(CorvaneTagTest, ClearRestoresTheSignedImageExactly) {
+  const fs::path stub = Write("stub.exe", *signed32_);
+  ASSERT_EQ(Tag({"set", stub.string(), kTag}).status, 0);
+  const fs::path cleared = folder_ / "cleared.exe";
+  const ProcessResult clear = Tag({"clear", stub.string(), "-o", cleared.string()});
+  ASSERT_EQ(clear.status, 0) << clear.err;
+  EXPECT_EQ(ReadFileBytes(cleared), *signed32_);
+  EXPECT_EQ(VerifySignature(cleared, *signer_, folder_).status, 0);
+
+  const ProcessResult get = Tag({"get", cleared.string()});
+  EXPECT_EQ(get.status, kNoTag);
+  EXPECT_EQ(get.out, "");
+  EXPECT_NE(get.err.find("no tag record"), std::string::npos) << get.err;
+
+  // Clearing an untagged image changes nothing.
+  const ProcessResult twice = Tag({"clear", cleared.string()});
+  EXPECT_EQ(twice.status, 0) << twice.err;
+  EXPECT_NE(twice.out.find("carried no tag"), std::string::npos) << twice.out;
+  EXPECT_EQ(ReadFileBytes(cleared), *signed32_);
+}
+
+TEST_F(CorvaneTagTest, ADualSignedImageKeepsBothSignatures) {
+  const Bytes dual = SignImage(*signed32_, *signer_, folder_, /*nest=*/true);
+  const fs::path stub = Write("dual.exe", dual);
+  ASSERT_EQ(Tag({"set", stub.string(), kTag}).status, 0);
+  EXPECT_EQ(StubReads(ReadFileBytes(stub)), kTag);
+  EXPECT_EQ(StrictTableProblems(ReadFileBytes(stub)), "");
+  const ProcessResult verify = VerifySignature(stub, *signer_, folder_);
+  EXPECT_EQ(verify.status, 0) << verify.out << verify.err;
+  EXPECT_NE(verify.out.find("Number of verified signatures: 2"), std::string::npos) << verify.out;
+
+  ASSERT_EQ(Tag({"clear", stub.string()}).status, 0);
+  EXPECT_EQ(ReadFileBytes(stub), dual);
+}
+
+TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
+  Bytes appended = *signed32_;
+  appended.insert(appended.end(), 16, 0xAB);
+  Bytes tagged_then_appended;
+  const struct {
+    const char* name;
+    const Bytes& image;
+    std::vector<std::string> arguments;  // after the command and file
+    const char* message;
+  } cases[] = {
+      {"unsigned", MakeMinimalPe(), {"set", "", kTag}, "not signed"},
+      {"unsigned clear", MakeMinimalPe(), {"clear", ""}, "not signed"},
+      {"64-bit", *signed64_, {"set", "", kTag}, "64-bit"},
+      {"64-bit clear", *signed64_, {"clear", ""}, "64-bit"},
+      {"table not at the end", appended, {"set", "", kTag}, "not at the end of the file"},
+      {"empty tag", *signed32_, {"set", "", ""}, "empty"},
+      {"65,535 bytes", *signed32_, {"set", "", std::string(65535, 'a')}, "at most 65534"},
+      {"non-ASCII", *signed32_, {"set", "", "appname=Caf\xC3\xA9"}, "not printable ASCII"},
+      {"control character", *signed32_, {"set", "", "a\tb"}, "not printable ASCII"},
+      {"double quote", *signed32_, {"set", "", "appname=\"x\""}, "double quote"},
+      // A valid length, but the signature block would outgrow a two-byte DER length.
+      {"65,534 bytes", *signed32_, {"set", "", std::string(65534, 'a')}, "use a shorter tag"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path input = Write("in.exe", c.image);
+    std::vector<std::string> arguments = c.arguments;
+    arguments[1] = input.string();
+    for (bool with_output : {false, true}) {
+      std::vector<std::string> run = arguments;
+      if (with_output) run.insert(run.end(), {"-o", (folder_ / "out.exe").string()});
+      const ProcessResult result = Tag(run);
+      EXPECT_EQ(result.status, kFailed);
+      EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
+      EXPECT_EQ(ReadFileBytes(input), c.image);
+      EXPECT_EQ(FolderEntries(), std::vector<std::string>{"in.exe"})
+          << "no output, no temporary file";
+    }
+  }
+}
+
+// `get` against tables stamped byte by byte (no real signature), each the way
+// the stub's reader decides it.
+TEST_F(CorvaneTagTest, GetReportsWhatTheStubReadsOrWhyNothing) {
+  CertificateTableShape short_der;
+  short_der.der_start[1] = 0x81;
+  Bytes two_records = TagRecord("first");
+  const Bytes second = TagRecord("second");
+  two_records.insert(two_records.end(), second.begin(), second.end());
+  const struct {
+    const char* name;
+    Bytes image;
+    int status;
+    std::string out;      // for a tag
+    const char* message;  // otherwise
+  } cases[] = {
+      {"plain", StampTag(MakeMinimalPe(), kTag), 0, std::string(kTag) + "\n", ""},
+      {"a quote after a zero byte is not seen",
+       StampTag(MakeMinimalPe(), std::string("ab\0\"c", 5)), 0, std::string("ab\0\"c\n", 6), ""},
+      {"the first record wins",
+       StampCertificateTable(MakeMinimalPe(), CertificateTable(two_records)), 0, "first\n", ""},
+      {"65,534 bytes", StampTag(MakeMinimalPe(), std::string(65534, 'z')), 0,
+       std::string(65534, 'z') + "\n", ""},
+      {"unsigned", MakeMinimalPe(), kNoTag, "", "not signed"},
+      {"64-bit", StampTag(MakeMinimalPe(kMachineAmd64), kTag), kNoTag, "", "64-bit"},
+      {"one-byte DER length",
+       StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord(kTag), short_der)), kNoTag,
+       "", "0x30 0x82"},
+      {"no record", StampCertificateTable(MakeMinimalPe(), CertificateTable({})), kNoTag, "",
+       "no tag record"},
+      {"double quote", StampTag(MakeMinimalPe(), "a\"b"), kTagRejected, "", "double quote"},
+      {"length 0", StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord("abc", 0))),
+       kTagRejected, "", "length is 0"},
+      {"length 65,535", StampTag(MakeMinimalPe(), std::string(65535, 'z')), kTagRejected, "",
+       "65,535"},
+      {"text past the table",
+       StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord("abc", 500))),
+       kTagRejected, "", "past the end"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = Write("stub.exe", c.image);
+    const ProcessResult get = Tag({"get", file.string()});
+    EXPECT_EQ(get.status, c.status) << get.err;
+    EXPECT_EQ(get.out, c.out);
+    if (c.status == 0) {
+      EXPECT_EQ(get.out, StubReads(c.image) + "\n");
+    } else {
+      EXPECT_NE(get.err.find(c.message), std::string::npos) << get.err;
+    }
+  }
+}
+
+TEST_F(CorvaneTagTest, CommandLineMistakesAreUsageErrors) {
+  const fs::path stub = Write("stub.exe", *signed32_);
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--help"}, {"help"}, {"set", stub.string(), "--help"}}) {
+    const ProcessResult help = Tag(arguments);
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.out.find("corvane-tag set STUB.exe TAG [-o OUT.exe]"), std::string::npos);
+  }
+
+  const std::vector<std::string> mistakes[] = {
+      {},
+      {"stamp", stub.string()},
+      {"set", stub.string()},
+      {"set", stub.string(), kTag, "extra"},
+      {"set", stub.string(), kTag, "-o"},
+      {"get"},
+      {"clear", stub.string(), "--force"},
+  };
+  for (const auto& arguments : mistakes) {
+    const ProcessResult result = Tag(arguments);
+    EXPECT_EQ(result.status, kUsageError) << testing::PrintToString(arguments);
+    EXPECT_NE(result.err.find("--help"), std::string::npos);
+  }
+  EXPECT_EQ(ReadFileBytes(stub), *signed32_);
+}
+
+}  // namespace
+}  // namespace vireo::test

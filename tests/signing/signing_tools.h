@@ -1,0 +1,43 @@
+#pragma once
+// The outside programs the tagging tests drive: corvane-tag itself, openssl for
+// a throwaway signing certificate, osslsigncode to sign and verify.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace vireo::test {
+
+struct ProcessResult {
+  int status = -1;  // exit status, or -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `program` with `arguments` passed as they are (no shell), capturing its
+// output through files in `scratch`, which must exist.
+ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                         const std::filesystem::path& scratch);
+
+// A self-signed certificate and its unencrypted key, as PEM files.
+struct TestSigner {
+  std::filesystem::path certificate;
+  std::filesystem::path key;
+};
+
+// Makes a fresh signer in `folder` with openssl. Throws std::runtime_error when
+// openssl fails.
+TestSigner MakeTestSigner(const std::filesystem::path& folder);
+
+// `image` signed by `signer` with osslsigncode (SHA-256); with `nest`, a
+// signed `image` gets a second, nested SHA-512 signature. Throws
+// std::runtime_error when osslsigncode refuses.
+std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSigner& signer,
+                               const std::filesystem::path& scratch, bool nest = false);
+
+// osslsigncode verify of `file`, trusting `signer` as the root.
+ProcessResult VerifySignature(const std::filesystem::path& file, const TestSigner& signer,
+                              const std::filesystem::path& scratch);
+
+}  // namespace vireo::test

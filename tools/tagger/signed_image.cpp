@@ -1,0 +1,146 @@
+#include "tools/tagger/signed_image.h"
+
+#include <algorithm>
+#include <string>
+
+#include "tools/tagger/pe_checksum.h"
+#include "tools/tagger/signed_data.h"
+#include "tools/tagger/tag_tool_error.h"
+
+namespace vireo::tagger {
+
+namespace {
+
+constexpr uint32_t kPeHeaderOffsetField = 60;  // e_lfanew
+// Signature, file header and the 32-bit optional header with 16 data directories,
+// the extent the stub's reader checks too.
+constexpr uint32_t kNtHeadersSize = 248;
+constexpr uint32_t kMachineField = 4;
+constexpr uint32_t kOptionalHeader = 24;
+constexpr uint32_t kMagicField = kOptionalHeader;
+constexpr uint32_t kChecksumField = kOptionalHeader + 64;
+constexpr uint32_t kDirectoryCountField = kOptionalHeader + 92;
+constexpr uint32_t kCertificateEntryField = kOptionalHeader + 128;  // entry 4
+constexpr uint32_t kCertificateDirectory = 4;
+
+constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint16_t kPe32Magic = 0x010B;
+constexpr uint16_t kPe32PlusMagic = 0x020B;
+
+// WIN_CERTIFICATE: dwLength, wRevision, wCertificateType, then the data.
+constexpr uint32_t kCertificateHeaderSize = 8;
+constexpr uint16_t kRevision2 = 0x0200;
+constexpr uint16_t kTypePkcsSignedData = 0x0002;
+constexpr uint32_t kTableAlignment = 8;
+
+uint16_t ReadLe16(const std::vector<uint8_t>& bytes, size_t at) {
+  return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+}
+
+uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
+  return static_cast<uint32_t>(bytes[at]) | (static_cast<uint32_t>(bytes[at + 1]) << 8) |
+         (static_cast<uint32_t>(bytes[at + 2]) << 16) |
+         (static_cast<uint32_t>(bytes[at + 3]) << 24);
+}
+
+void WriteLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t AlignUp(uint64_t value) {
+  return (value + kTableAlignment - 1) / kTableAlignment * kTableAlignment;
+}
+
+std::string Hex(uint32_t value) {
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string text = "0x";
+  for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
+  return text;
+}
+
+}  // namespace
+
+SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
+  if (file.size() > UINT32_MAX) {
+    throw TagToolError("the file is 4 GiB or larger; the stub cannot map it");
+  }
+  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') {
+    throw TagToolError("not a Windows executable (no MZ header)");
+  }
+  const uint32_t pe = ReadLe32(file, kPeHeaderOffsetField);
+  if (static_cast<uint64_t>(pe) + kNtHeadersSize > file.size() || file[pe] != 'P' ||
+      file[pe + 1] != 'E' || file[pe + 2] != 0 || file[pe + 3] != 0) {
+    throw TagToolError("not a PE image (no complete PE header)");
+  }
+  const uint16_t machine = ReadLe16(file, pe + kMachineField);
+  const uint16_t magic = ReadLe16(file, pe + kMagicField);
+  if (machine == kMachineAmd64 || magic == kPe32PlusMagic) {
+    throw TagToolError("a 64-bit image (machine " + Hex(machine) + ", optional header " +
+                       Hex(magic) +
+                       "): the stub is a 32-bit PE32 program and reads no tag from 64-bit images");
+  }
+  if (magic != kPe32Magic) throw TagToolError("unknown optional header magic " + Hex(magic));
+
+  SignedImage image;
+  image.checksum_field = pe + kChecksumField;
+  image.certificate_entry = pe + kCertificateEntryField;
+  const uint32_t table = ReadLe32(file, image.certificate_entry);
+  const uint32_t table_size = ReadLe32(file, image.certificate_entry + 4);
+  if (ReadLe32(file, pe + kDirectoryCountField) <= kCertificateDirectory || table == 0) {
+    throw TagToolError("the file is not signed (it has no certificate table); sign it first");
+  }
+  if (static_cast<uint64_t>(table) + table_size != file.size()) {
+    throw TagToolError("the certificate table is not at the end of the file (offset " +
+                       std::to_string(table) + ", size " + std::to_string(table_size) +
+                       ", file size " + std::to_string(file.size()) + ")");
+  }
+  image.table_offset = table;
+
+  if (table_size < kCertificateHeaderSize) throw TagToolError("the certificate table is truncated");
+  const uint32_t entry_length = ReadLe32(file, table);
+  if (entry_length < kCertificateHeaderSize || entry_length > table_size) {
+    throw TagToolError("the certificate table's first entry has an impossible length");
+  }
+  if (ReadLe16(file, table + 4) != kRevision2 || ReadLe16(file, table + 6) != kTypePkcsSignedData) {
+    throw TagToolError(
+        "the certificate table's first entry is not an Authenticode (PKCS#7) signature");
+  }
+  // Only zero padding may follow the first entry: a second entry would be a
+  // second signature, which rewriting the table must not drop.
+  for (uint64_t at = table + AlignUp(entry_length); at < file.size(); ++at) {
+    if (file[at] != 0) {
+      throw TagToolError(
+          "the certificate table holds more than one entry; only single-entry tables are "
+          "supported");
+    }
+  }
+
+  image.signed_data_offset = table + kCertificateHeaderSize;
+  image.signed_data_size = static_cast<uint32_t>(SignedDataSize(
+      file.data() + image.signed_data_offset, entry_length - kCertificateHeaderSize));
+  return image;
+}
+
+std::vector<uint8_t> WithSignedData(std::vector<uint8_t> file, const SignedImage& image,
+                                    const std::vector<uint8_t>& signed_data) {
+  const uint64_t entry_length = AlignUp(kCertificateHeaderSize + signed_data.size());
+  if (image.table_offset + entry_length > UINT32_MAX) {
+    throw TagToolError("the tagged file would be 4 GiB or larger");
+  }
+  std::vector<uint8_t> out = std::move(file);
+  out.resize(image.table_offset);
+  out.resize(image.table_offset + entry_length, 0);
+  WriteLe32(out, image.table_offset, static_cast<uint32_t>(entry_length));
+  out[image.table_offset + 4] = static_cast<uint8_t>(kRevision2);
+  out[image.table_offset + 5] = static_cast<uint8_t>(kRevision2 >> 8);
+  out[image.table_offset + 6] = static_cast<uint8_t>(kTypePkcsSignedData);
+  out[image.table_offset + 7] = static_cast<uint8_t>(kTypePkcsSignedData >> 8);
+  std::copy(signed_data.begin(), signed_data.end(),
+            out.begin() + image.table_offset + kCertificateHeaderSize);
+
+  WriteLe32(out, image.certificate_entry + 4, static_cast<uint32_t>(entry_length));
+  WriteLe32(out, image.checksum_field, ComputePeChecksum(out, image.checksum_field));
+  return out;
+}
+
+}  // namespace vireo::tagger

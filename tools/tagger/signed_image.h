@@ -1,0 +1,32 @@
+#pragma once
+// A signed 32-bit PE image as tagging sees it: headers to update and one
+// certificate table entry at the end of the file.
+
+#include <cstdint>
+#include <vector>
+
+namespace vireo::tagger {
+
+struct SignedImage {
+  uint32_t checksum_field = 0;      // file offset of the optional header's CheckSum
+  uint32_t certificate_entry = 0;   // file offset of data directory entry 4 (offset, size)
+  uint32_t table_offset = 0;        // file offset of the certificate table
+  uint32_t signed_data_offset = 0;  // of the PKCS#7 block, after the WIN_CERTIFICATE header
+  uint32_t signed_data_size = 0;    // of the PKCS#7 block's DER element
+};
+
+// Locates the signature block of `file`. Throws TagToolError, naming the
+// reason, for anything but a PE32 image (a PE32+ or AMD64 image included) with
+// a certificate table that ends the file and holds one PKCS#7 entry. Bytes
+// after the DER block inside that entry are not kept by WithSignedData.
+SignedImage ParseSignedImage(const std::vector<uint8_t>& file);
+
+// `file` (taken over, not copied: stubs run to hundreds of megabytes) with its
+// certificate table replaced by exactly one entry holding `signed_data`,
+// zero-padded to a multiple of 8 bytes, and the entry's length, data directory
+// entry 4's size and the PE checksum set to match. The table stays where it
+// was, so the signed part of the image is unchanged.
+std::vector<uint8_t> WithSignedData(std::vector<uint8_t> file, const SignedImage& image,
+                                    const std::vector<uint8_t>& signed_data);
+
+}  // namespace vireo::tagger

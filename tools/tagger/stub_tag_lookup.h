@@ -1,0 +1,30 @@
+#pragma once
+// The tag of a file exactly as the stub reads it from its own image, and when
+// there is none, why.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vireo::tagger {
+
+enum class StubTagStatus {
+  kFound,     // `tag` holds what the stub passes on
+  kNone,      // no record: unsigned, 64-bit, not PE, no magic in the table
+  kRejected,  // a record the stub refuses, so it falls back to its default tag
+};
+
+struct StubTag {
+  StubTagStatus status = StubTagStatus::kNone;
+  std::string tag;     // the L bytes as read, zero bytes included; empty unless found
+  std::string reason;  // why nothing was found; empty when found
+};
+
+// Reads `file` with the stub's own lookup over a view padded with zeros to
+// whole 4 KiB pages, as the stub maps its file: the first magic in the
+// certificate table, a length of 1 to 65,534, no double quote before the first
+// zero byte. The padding is added to `file` in place (free when its capacity
+// allows, see ReadWholeFile) and removed again before returning.
+StubTag ReadTagAsStub(std::vector<uint8_t>& file);
+
+}  // namespace vireo::tagger
