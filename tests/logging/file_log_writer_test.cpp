@@ -219,7 +219,8 @@ TEST_F(FileWriter, FailedBackupIsScheduledForTheNextReboot) {
 TEST_F(FileWriter, LogFolderThatIsAReparsePointIsRefused) {
   ScratchFolder target;
   RemoveDirectoryW(folder_.c_str());
-  ASSERT_TRUE(test::MakeUnixSymbolicLink(target.path(), folder_));
+  test::ScopedUnixSymbolicLink linked(target.path(), folder_);
+  ASSERT_TRUE(linked.made());
   DebugOutputExceptions output;
   Write(L"", L"line");
   EXPECT_FALSE(writer().ready());
@@ -230,29 +231,22 @@ TEST_F(FileWriter, LogFolderThatIsAReparsePointIsRefused) {
   EXPECT_FALSE(test::PathExists(target.Child(L"CorvaneUpdate.log")));
 }
 
-// A link higher up, or a log file that is itself a link: refused before
-// anything is moved, created or emptied.
-TEST_F(FileWriter, ReparsePointsAnywhereOnTheWayAreRefused) {
+// A link higher up the path is refused too, before anything is moved, created
+// or emptied through it.
+TEST_F(FileWriter, LinkHigherUpThePathIsRefused) {
   ScratchFolder target;
-  const std::vector<uint8_t> precious = {'k', 'e', 'e', 'p'};
-  test::WriteBytes(target.Child(L"precious.txt"), precious);
-  {
-    ASSERT_TRUE(test::MakeUnixSymbolicLink(target.path(), logs_.Child(L"Linked")));
-    CreateDirectoryW(target.Child(L"Log").c_str(), nullptr);
-    path_ = logs_.Child(L"Linked\\Log\\CorvaneUpdate.log");
-    Write(L"", L"line");
-    EXPECT_FALSE(writer().ready());
-    EXPECT_FALSE(test::PathExists(target.Child(L"Log\\CorvaneUpdate.log")));
-    writer_.reset();
-  }
-  {
-    path_ = folder_ + L"\\CorvaneUpdate.log";
-    ASSERT_TRUE(test::MakeUnixSymbolicLink(target.Child(L"precious.txt"), path_));
-    writer(false);
-    Write(L"", L"line");
-    EXPECT_FALSE(writer().ready());
-    EXPECT_EQ(test::ReadBytes(target.Child(L"precious.txt")), precious);
-  }
+  CreateDirectoryW(target.Child(L"Log").c_str(), nullptr);
+  const std::vector<uint8_t> precious = kBom + Utf16(L"keep\r\n");
+  test::WriteBytes(target.Child(L"Log\\CorvaneUpdate.log"), precious);
+  test::ScopedUnixSymbolicLink linked(target.path(), logs_.Child(L"Linked"));
+  ASSERT_TRUE(linked.made());
+  path_ = logs_.Child(L"Linked\\Log\\CorvaneUpdate.log");
+  DebugOutputExceptions output;
+  writer(false);
+  Write(L"", L"line");
+  EXPECT_FALSE(writer().ready());
+  EXPECT_TRUE(output.Contains("]: ERROR - Log path " + test::Narrow(path_) + " has a reparse point"));
+  EXPECT_EQ(test::ReadBytes(target.Child(L"Log\\CorvaneUpdate.log")), precious);
 }
 
 TEST_F(FileWriter, MutexHeldLongerThanTheWaitSilencesTheWriter) {

@@ -36,8 +36,10 @@ class FileOperations : public ::testing::Test {
 TEST_F(FileOperations, IsReparsePoint) {
   const std::wstring file = folder_.Child(L"file.txt");
   const std::wstring link = folder_.Child(L"link");
+  ScratchFolder target;
   test::WriteText(file, "x");
-  ASSERT_TRUE(test::MakeUnixSymbolicLink(folder_.path(), link));
+  test::ScopedUnixSymbolicLink linked(target.path(), link);
+  ASSERT_TRUE(linked.made());
   for (const auto& [path, expected] : {std::pair{file, false}, std::pair{folder_.path(), false},
                                        std::pair{link, true}}) {
     bool reparse = !expected;

@@ -109,7 +109,14 @@ bool MakeUnixSymbolicLink(const std::wstring& target, const std::wstring& link) 
 void RemoveUnixSymbolicLink(const std::wstring& link) {
   const std::string unix_link = UnixPathOfLink(link);
   if (unix_link.empty() || !StartUnixProgram(L"Z:\\bin\\rm", {"-f", unix_link})) return;
-  WaitUntil([&] { return GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+  // Gone from its folder's listing (a dangling link has no attributes left).
+  WaitUntil([&] {
+    WIN32_FIND_DATAW entry;
+    const HANDLE find = FindFirstFileW(link.c_str(), &entry);
+    if (find == INVALID_HANDLE_VALUE) return true;
+    FindClose(find);
+    return false;
+  });
 }
 
 ScratchFolder::ScratchFolder() {
@@ -137,7 +144,9 @@ void RemoveTree(const std::wstring& folder) {
       const std::wstring name = entry.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring path = folder + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+      // A link, or one whose target is gone already.
+      if ((entry.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+          GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
         RemoveUnixSymbolicLink(path);
       } else if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         RemoveTree(path);

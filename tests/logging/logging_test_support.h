@@ -44,13 +44,29 @@ void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
 // is returned as a last line only when it is not empty.
 std::vector<std::wstring> ReadLogLines(const std::wstring& path, bool wide = true);
 
-// Wine shows a Unix symbolic link as a reparse point, and its
-// CreateSymbolicLinkW makes nothing, so the link is made by the Unix `ln`,
-// which Wine starts like any program. `link` and `target` are Windows paths on
-// the same drive.
+// Wine shows a Unix symbolic link to a folder as a reparse point (one to a
+// file as a plain file), and its CreateSymbolicLinkW makes nothing, so the
+// link is made by the Unix `ln`, which Wine starts like any program. True once
+// the link is there.
 bool MakeUnixSymbolicLink(const std::wstring& target, const std::wstring& link);
 // Removes such a link (never what it points to).
 void RemoveUnixSymbolicLink(const std::wstring& link);
+
+// A link for the scope: declare it after the folder it points to, so that it
+// goes first (a dangling link no longer shows in its folder's listing).
+class ScopedUnixSymbolicLink {
+ public:
+  ScopedUnixSymbolicLink(const std::wstring& target, const std::wstring& link)
+      : link_(link), made_(MakeUnixSymbolicLink(target, link)) {}
+  ~ScopedUnixSymbolicLink() { RemoveUnixSymbolicLink(link_); }
+  ScopedUnixSymbolicLink(const ScopedUnixSymbolicLink&) = delete;
+  ScopedUnixSymbolicLink& operator=(const ScopedUnixSymbolicLink&) = delete;
+  bool made() const { return made_; }
+
+ private:
+  std::wstring link_;
+  bool made_;
+};
 
 // Sets an environment variable (null: unsets it) for the scope.
 class ScopedEnvironmentVariable {
