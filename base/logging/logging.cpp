@@ -33,7 +33,9 @@ constexpr DWORD kLockRetryDelayMs = 50;
 constexpr size_t kFirstMessageChars = 512;
 constexpr size_t kMaxMessageChars = 1048576;
 
-// Source lines of the guarded sections, shown in the exception report.
+// The numbers the exception report shows for each guarded section. They name
+// the section, wherever it stands in this file now, and stay fixed so that a
+// report read years later still points at the same place.
 constexpr int kInternalInitializeLine = 518;
 constexpr int kEnableLoggingLine = 567;
 constexpr int kDisableLoggingLine = 592;

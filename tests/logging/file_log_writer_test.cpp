@@ -174,6 +174,34 @@ TEST_F(FileWriter, FileIsEmptiedAtTenTimesTheCap) {
   EXPECT_EQ(Bytes(), kBom + Utf16(L"after\r\n"));
 }
 
+// Sparse files past 4 GiB, whose sizes only their high halves tell apart.
+void ExtendFile(const std::wstring& path, int64_t size) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  LARGE_INTEGER end;
+  end.QuadPart = size;
+  ASSERT_TRUE(SetFilePointerEx(file, end, nullptr, FILE_BEGIN));
+  ASSERT_TRUE(SetEndOfFile(file));
+  CloseHandle(file);
+}
+
+TEST_F(FileWriter, FileJustPastFourGigabytesIsMovedToTheBackup) {
+  ExtendFile(path_, 0x100000001ll);
+  EXPECT_EQ(GetFileSizeFromAttributes(path_.c_str()), 0x100000001ull);
+  Write(L"", L"fresh");
+  EXPECT_EQ(GetFileSizeFromAttributes((path_ + L".bak").c_str()), 0x100000001ull);
+  EXPECT_EQ(Bytes(), kBom + Utf16(L"fresh\r\n"));
+}
+
+TEST_F(FileWriter, FileGrownPastTenTimesTheCapBeyondFourGigabytesIsEmptied) {
+  WriteIni("MaxLogFileSize=500000000\r\n");
+  Write(L"", L"one");
+  ExtendFile(path_, 5000000001ll);  // its low half alone is far below 5,000,000,000
+  Write(L"", L"two");
+  EXPECT_EQ(Bytes(), kBom + Utf16(L"two\r\n"));
+}
+
 TEST_F(FileWriter, CapZeroKeepsOnlyTheLatestLine) {
   WriteIni("MaxLogFileSize=0\r\n");
   test::WriteBytes(path_, kBom + Utf16(L"old\r\n"));

@@ -11,6 +11,7 @@
 
 #include "base/logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
+#include "tests/logging/static_order_probe.h"
 
 namespace vireo {
 namespace {
@@ -21,9 +22,15 @@ using test::RecordingWriter;
 
 // A static object of the program, constructed in the default order: the
 // Logging object must already be alive when it runs.
+// Its destructor runs before the Logging object's, so it can still log.
 struct LogsFromItsConstructor {
   LogsFromItsConstructor() : saw_logging_alive(logging_alive) {
     VIREO_LOG(LC_CORE, 2, L"static object constructed");
+  }
+  ~LogsFromItsConstructor() {
+    if (GetEnvironmentVariableW(L"VIREO_TEST_LOG_AT_EXIT", nullptr, 0) > 0) {
+      VIREO_LOG(LC_CORE, LL_ERROR, L"static object destroyed");
+    }
   }
   bool saw_logging_alive;
 };
@@ -31,7 +38,31 @@ LogsFromItsConstructor logs_from_its_constructor;
 
 TEST(LogInterface, ProgramStaticObjectsFindLoggingAlive) {
   EXPECT_TRUE(logs_from_its_constructor.saw_logging_alive);
+  EXPECT_TRUE(test::StaticOrderProbeSawLoggingAlive());
   EXPECT_TRUE(logging_alive);
+}
+
+TEST(LogInterfaceHelper, DISABLED_Exit) {}
+
+// At exit, the program's static objects are destroyed while logging still
+// works; the helper's last line reaches the debugger output.
+TEST(LogInterface, LoggingOutlivesTheProgramsStaticObjects) {
+  test::DebugOutput output;
+  ASSERT_TRUE(output.ok());
+  HANDLE helper = test::StartHelperProcess("LogInterfaceHelper.DISABLED_Exit",
+                                           {{L"VIREO_TEST_LOG_AT_EXIT", L"1"}});
+  const DWORD helper_id = GetProcessId(helper);
+  EXPECT_EQ(test::FinishHelperProcess(helper), 0u);
+  const std::string ids = "[logging_tests][" + std::to_string(helper_id) + ":";
+  bool seen = false;
+  for (int i = 0; i < 500 && !seen; ++i) {
+    for (const auto& line : output.OtherProcessLines()) {
+      seen |= line.find(ids) != std::string::npos &&
+              line.size() > 24 && line.substr(line.size() - 24) == "static object destroyed\n";
+    }
+    if (!seen) Sleep(10);
+  }
+  EXPECT_TRUE(seen);
 }
 
 TEST(LogInterface, ProcessLabelIsTheProgramNameWithoutExtension) {

@@ -16,6 +16,7 @@
 #include "base/logging/debug_out_log_writer.h"
 #include "base/logging/etw_log_writer.h"
 #include "base/logging/fatal_report.h"
+#include "base/logging/file_log_writer.h"
 #include "base/logging/log_interface.h"
 #include "base/seh_guard.h"
 #include "tests/logging/logging_test_support.h"
@@ -64,6 +65,26 @@ TEST_F(LoggingCore, FirstGateConfiguresEtwThenDebugOutput) {
   FakeClock clock;
   logging().GetWriterMask(LC_CORE, 2);
   EXPECT_EQ(output.Count("InternalInitialize"), 1);
+}
+
+TEST_F(LoggingCore, FileWriterIsAttachedBetweenEtwAndDebugOutput) {
+  test::ScopedProductLogFile log;
+  ASSERT_TRUE(log.removed()) << "another program holds the product's log file open";
+  WriteIni("[LoggingSettings]\r\nLogToFile=1\r\nAppendToFile=0\r\n");
+  DebugOutputExceptions output;
+  Start();
+  ASSERT_EQ(logging().writer_count(), 3);
+  EXPECT_EQ(logging().writer(0), static_cast<LogWriter*>(logging().etw_writer()));
+  EXPECT_EQ(logging().writer(1), static_cast<LogWriter*>(logging().file_writer()));
+  EXPECT_EQ(logging().writer(2), static_cast<LogWriter*>(logging().debug_out_writer()));
+  EXPECT_FALSE(logging().file_writer()->append());
+  EXPECT_TRUE(output.Contains("] file log path:" + test::Narrow(log.path()) + "\n"));
+
+  Log(LC_CORE, LL_ERROR, L"to the file");
+  logging_.reset();  // closes the file
+  const auto lines = test::ReadLogLines(log.path());
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].substr(lines[0].size() - 11), L"to the file");
 }
 
 TEST_F(LoggingCore, WithoutDebugOutputOnlyTheEtwWriterIsAttached) {
@@ -464,6 +485,35 @@ TEST_F(LoggingCore, FaultWhileDeletingTheWritersStillShutsDown) {
       "down \n"));
   new (raw) Logging();  // so that the owner's destruction finds an object
   logging_alive = true;
+}
+
+// Writers that DisableLogging detached still hold their resources: the
+// destruction deletes every writer the object made, once.
+ULONG WINAPI RegisterWithHandle(WMIDPREQUEST, PVOID, LPCGUID, ULONG, PTRACE_GUID_REGISTRATION,
+                                LPCWSTR, LPCWSTR, PTRACEHANDLE handle) {
+  *handle = 0x4242;
+  return 0;
+}
+std::vector<TRACEHANDLE> unregistered;
+ULONG WINAPI RecordUnregister(TRACEHANDLE handle) {
+  unregistered.push_back(handle);
+  return 0;
+}
+
+TEST_F(LoggingCore, DetachedWritersAreDeletedOnceAtDestruction) {
+  EtwTraceApi api = CurrentEtwTraceApi();
+  api.register_trace_guids = &RegisterWithHandle;
+  api.unregister_trace_guids = &RecordUnregister;
+  SetEtwTraceApiForTesting(&api);
+  unregistered.clear();
+  Start();
+  logging().DisableLogging();
+  logging().EnableLogging();
+  logging().DisableLogging();
+  EXPECT_EQ(logging().writer_count(), 0);
+  logging_.reset();
+  SetEtwTraceApiForTesting(nullptr);
+  EXPECT_EQ(std::count(unregistered.begin(), unregistered.end(), 0x4242u), 1);
 }
 
 // A logging call made on the same thread while the writers are being set up

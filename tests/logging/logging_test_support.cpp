@@ -321,6 +321,14 @@ std::vector<std::string> DebugOutput::Lines() {
   throw std::runtime_error("the debugger output did not arrive");
 }
 
+std::vector<std::string> DebugOutput::OtherProcessLines() {
+  std::vector<std::string> lines;
+  for (const auto& line : capture_.Lines()) {
+    if (line.process_id != GetCurrentProcessId()) lines.push_back(line.text);
+  }
+  return lines;
+}
+
 bool DebugOutput::Contains(const std::string& text) { return Count(text) > 0; }
 
 int DebugOutput::Count(const std::string& text) {
@@ -412,6 +420,7 @@ ScopedProductLogFile::ScopedProductLogFile() {
   path_ = folder + L"\\CorvaneUpdate.log";
   DeleteFileW(path_.c_str());
   DeleteFileW((path_ + L".bak").c_str());
+  removed_ = !PathExists(path_);
 }
 
 ScopedProductLogFile::~ScopedProductLogFile() {

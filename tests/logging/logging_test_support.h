@@ -181,6 +181,8 @@ class DebugOutput {
   // Whether, or how often, the lines since the previous call hold `text`.
   bool Contains(const std::string& text);
   int Count(const std::string& text);
+  // Every line that other processes wrote so far.
+  std::vector<std::string> OtherProcessLines();
 
  private:
   DebugOutputCapture capture_;
@@ -220,17 +222,22 @@ HANDLE StartHelperProcess(const std::string& test_name,
 // Waits for the helper and returns its exit code (0xFFFFFFFF on a time-out).
 DWORD FinishHelperProcess(HANDLE process);
 
-// The log file of the product and its folder, removed at the end of a test
-// that made them (with the backup and the folders it created).
+// The log file of the product and its folder, removed at the start and at the
+// end of a test that makes them (with the backup and the folders it created).
 class ScopedProductLogFile {
  public:
   ScopedProductLogFile();
   ~ScopedProductLogFile();
   const std::wstring& path() const { return path_; }
+  // False when an old log could not be removed: another program of the
+  // product has it open (tests of another build running in this Wine prefix
+  // at the same time, for example).
+  bool removed() const { return removed_; }
 
  private:
   std::wstring path_;
   std::vector<std::wstring> created_folders_;
+  bool removed_ = false;
 };
 
 }  // namespace vireo::test
