@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/temp_directory.h"
-#include "tests/app/test_files.h"
+#include "tests/support/windows_test_files.h"
 
 namespace vireo {
 namespace {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "tests/app/test_files.h"
+#include "tests/support/windows_test_files.h"
 #include "tests/support/wine_path.h"
 
 namespace vireo {

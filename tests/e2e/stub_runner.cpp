@@ -22,15 +22,6 @@ std::wstring RequiredPath(const char* variable) {
   return path;
 }
 
-std::wstring FromUtf8(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int count =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(count, L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], count);
-  return wide;
-}
-
 std::vector<std::wstring> ReadLines(const std::wstring& path) {
   std::vector<std::wstring> lines;
   if (!PathExists(path)) return lines;
@@ -216,10 +207,6 @@ std::wstring WorkDirectoryOf(const std::wstring& child_command_line) {
     program = child_command_line.substr(0, child_command_line.find(L' '));
   }
   return program.substr(0, program.find_last_of(L'\\'));
-}
-
-bool PathExists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 }  // namespace vireo::test

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/windows_test_files.h"
+
 namespace vireo::test {
 
 struct PayloadMember {
@@ -75,6 +77,5 @@ std::vector<std::wstring> WorkEntries(const std::wstring& folder);
 // The folder of the program at the start of a child's command line.
 std::wstring WorkDirectoryOf(const std::wstring& child_command_line);
 
-bool PathExists(const std::wstring& path);
 
 }  // namespace vireo::test

@@ -1,5 +1,5 @@
 #pragma once
-// Small file helpers for the tests of the run.
+// Small file helpers for Windows test programs.
 
 #include <windows.h>
 
