@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <utility>
+
 #include "base/path_routines.h"
 
 namespace vireo {
@@ -72,7 +74,7 @@ HRESULT GetFolderPath(int folder_id, WideString* path) {
   if (variable) {
     WideString value = ReadEnvironmentVariable(variable);
     if (!value.empty()) {
-      *path = static_cast<WideString&&>(value);
+      *path = std::move(value);
       return S_FALSE;
     }
   }
@@ -141,7 +143,7 @@ bool CreateUniqueTempDirectory(WorkDirectory* work) {
     if (!CreateUniqueDirectoryIn(user_temp, &temp_dir)) return false;
     work->temp_root.Assign(user_temp, length);
   }
-  work->temp_dir = static_cast<WideString&&>(temp_dir);
+  work->temp_dir = std::move(temp_dir);
   return true;
 }
 

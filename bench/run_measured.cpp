@@ -16,6 +16,8 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "demo/command_line_tail.h"
+
 namespace {
 
 constexpr DWORD kPollMilliseconds = 2;
@@ -44,14 +46,7 @@ void Sample(HANDLE process, Peaks* peaks) {
 }  // namespace
 
 int wmain() {
-  // Everything after our own program name, exactly as it was given.
-  const wchar_t* tail = ::GetCommandLineW();
-  bool quoted = false;
-  while (*tail && (quoted || (*tail != L' ' && *tail != L'\t'))) {
-    if (*tail == L'"') quoted = !quoted;
-    ++tail;
-  }
-  while (*tail == L' ' || *tail == L'\t') ++tail;
+  const wchar_t* tail = vireo::CommandLineTail(::GetCommandLineW());
   if (!*tail) {
     std::fwprintf(stderr, L"usage: bench-run PROGRAM [ARGUMENTS...]\n");
     return 2;

@@ -6,15 +6,10 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "demo/command_line_tail.h"
+
 int wmain() {
-  // Everything after our own program name, exactly as it was given.
-  const wchar_t* tail = ::GetCommandLineW();
-  bool quoted = false;
-  while (*tail && (quoted || (*tail != L' ' && *tail != L'\t'))) {
-    if (*tail == L'"') quoted = !quoted;
-    ++tail;
-  }
-  while (*tail == L' ' || *tail == L'\t') ++tail;
+  const wchar_t* tail = vireo::CommandLineTail(::GetCommandLineW());
   if (!*tail) {
     std::fwprintf(stderr, L"usage: run-and-report PROGRAM [ARGUMENTS...]\n");
     return 2;

@@ -71,6 +71,18 @@ class RunTest : public ::testing::Test {
   }
   std::wstring Received() { return FromUtf8(ReadFileText(record_)); }
 
+  // What a whole run left to look at once the MetaInstaller is gone.
+  struct Finished {
+    DWORD result;
+    std::wstring temp_dir;
+    std::vector<std::wstring> files;
+  };
+  static Finished RunAndDestroy() {
+    MetaInstaller run(GetModuleHandleW(nullptr), L"", L"none");
+    const DWORD result = run.ExtractAndRun();
+    return {result, run.temp_dir().c_str(), FilesToDelete(run)};
+  }
+
   std::wstring record_;
 };
 
@@ -106,14 +118,8 @@ TEST_F(RunTest, ExitCodesTravelUnchanged) {
 
 TEST_F(RunTest, KeepFilesCodeLeavesTheCopyAndTheTarButNotTheMembers) {
   SetEnvironmentVariableW(L"CORVANE_CHILD_EXIT_CODE", L"0x8004FFFF");
-  std::wstring temp_dir;
-  std::vector<std::wstring> files;
-  {
-    MetaInstaller run(GetModuleHandleW(nullptr), L"", L"none");
-    EXPECT_EQ(run.ExtractAndRun(), kKeepFilesExitCode);
-    temp_dir = run.temp_dir().c_str();
-    files = FilesToDelete(run);
-  }
+  const auto [result, temp_dir, files] = RunAndDestroy();
+  EXPECT_EQ(result, kKeepFilesExitCode);
   ASSERT_GE(files.size(), 3u);
   EXPECT_TRUE(PathExists(files.front()));  // the tar file
   EXPECT_TRUE(PathExists(files.back()));   // the stub's copy
@@ -125,14 +131,8 @@ TEST_F(RunTest, KeepFilesCodeLeavesTheCopyAndTheTarButNotTheMembers) {
 
 TEST_F(RunTest, FilesTheChildLeavesKeepTheDirectoryButOursAreGone) {
   SetEnvironmentVariableW(L"CORVANE_CHILD_LEAVE_FILE", L"child-log.txt");
-  std::wstring temp_dir;
-  std::vector<std::wstring> files;
-  {
-    MetaInstaller run(GetModuleHandleW(nullptr), L"", L"none");
-    EXPECT_EQ(run.ExtractAndRun(), 0u);
-    temp_dir = run.temp_dir().c_str();
-    files = FilesToDelete(run);
-  }
+  const auto [result, temp_dir, files] = RunAndDestroy();
+  EXPECT_EQ(result, 0u);
   for (const auto& file : files) EXPECT_FALSE(PathExists(file));
   EXPECT_TRUE(PathExists(temp_dir + L"\\child-log.txt"));
   DeleteFileW((temp_dir + L"\\child-log.txt").c_str());
