@@ -36,10 +36,31 @@ need_root() {
   [ "$(id -u)" = 0 ] || die "set-up installs packages and must run as root (missing: $*)"
 }
 
+# True when the kernel runs 32-bit x86 programs (Wine's 32-bit loader) itself or
+# through a registered emulator; some virtual machines' kernels lack the 32-bit
+# system-call layer.
+runs_i386_programs() {
+  local tmp rc=0
+  mkdir -p "$CACHE"
+  tmp=$(mktemp -p "$CACHE")
+  # A 93-byte 32-bit x86 Linux program that only exits with 0.
+  printf '\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08\x5d\x00\x00\x00\x5d\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00\x31\xdb\xb8\x01\x00\x00\x00\xcd\x80' > "$tmp"
+  chmod +x "$tmp"
+  "$tmp" >/dev/null 2>&1 || rc=1
+  rm -f "$tmp"
+  return $rc
+}
+
 # Installs the Debian packages the build uses; does nothing when they are all there.
 ensure_packages() {
   local missing=() p
   dpkg --print-foreign-architectures | grep -qx i386 || missing+=("i386-architecture")
+  # Without the kernel's 32-bit layer, 32-bit Wine runs under QEMU's user-mode
+  # emulation, registered for 32-bit programs.
+  if ! runs_i386_programs; then
+    PACKAGES+=(qemu-user qemu-user-binfmt)
+    missing+=("qemu-user-binfmt")
+  fi
   for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
   done
@@ -208,7 +229,11 @@ cmd_release() {
   [ -n "$out" ] || die "release: --out FILE.exe is required (use $usage)"
   # The tagger checks the tag again; these catch the usual mistakes before the build.
   [ -n "$tag" ] || die "release: the tag is empty"
-  [ "${#tag}" -le 65534 ] || die "release: the tag has ${#tag} bytes; the stub accepts at most 65534"
+  local max_tag
+  max_tag=$(sed -nE 's/^static_assert\(kMaxTagLength == ([0-9]+),.*/\1/p' "$ROOT/tag/tag_limits.h")
+  [ -n "$max_tag" ] || die "release: cannot read the tag limit from tag/tag_limits.h"
+  [ "${#tag}" -le "$max_tag" ] ||
+    die "release: the tag has ${#tag} bytes; the stub's child command line holds at most $max_tag"
   case "$tag" in *'"'*) die "release: the tag must not contain a double quote";; esac
   [ "$(printf '%s' "$tag" | LC_ALL=C tr -d ' -~' | wc -c)" = 0 ] ||
     die "release: the tag must be printable ASCII"
