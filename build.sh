@@ -230,7 +230,9 @@ cmd_release() {
   # The tagger checks the tag again; these catch the usual mistakes before the build.
   [ -n "$tag" ] || die "release: the tag is empty"
   local max_tag
-  max_tag=$(sed -nE 's/^static_assert\(kMaxTagLength == ([0-9]+),.*/\1/p' "$ROOT/tag/tag_limits.h")
+  # The tagger's limit, from the header it shares with the stub.
+  max_tag=$(sed -nE 's/^static_assert\(kMaxTagLength == ([0-9]+),.*/\1/p' \
+              "$ROOT/tag/tag_limits.h" 2>/dev/null) || max_tag=""
   [ -n "$max_tag" ] || die "release: cannot read the tag limit from tag/tag_limits.h"
   [ "${#tag}" -le "$max_tag" ] ||
     die "release: the tag has ${#tag} bytes; the stub's child command line holds at most $max_tag"

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tag/tag_record.h"
+#include "tests/signing/crafted_images.h"
 #include "tests/signing/signature_table.h"
 #include "tests/signing/signing_tools.h"
 #include "tests/support/file_bytes.h"
@@ -38,7 +39,7 @@ fs::path MakeTemporaryFolder(const char* name) {
 }
 
 // What the stub's lookup reads from `image`, mapped as the stub maps it (whole
-// pages), or "<none>".
+// pages), up to the first zero byte (all the stub passes on), or "<none>".
 std::string StubReads(const Bytes& image) {
   Bytes view = image;
   view.resize((view.size() + 4095) / 4096 * 4096, 0);
@@ -51,8 +52,7 @@ std::string StubReads(const Bytes& image) {
                    reinterpret_cast<uint8_t*>(tag.data()), &size)) {
     return "<none>";
   }
-  tag.pop_back();  // the terminator GetTagBytes adds
-  return tag;
+  return tag.substr(0, tag.find('\0'));
 }
 
 // The bytes the Authenticode digest covers do not change when a tag is set:
@@ -149,6 +149,7 @@ TEST_F(CorvaneTagTest, SetStampsWhatTheStubReadsAndTheSignatureStillVerifies) {
       std::string(242, 'a'),  // fills the smallest record area exactly
       std::string(243, 'b'),  // needs the next one
       std::string(20000, 'c'),
+      std::string(32453, 'd'),  // the longest the child's command line holds
   };
   for (const std::string& tag : cases) {
     SCOPED_TRACE(tag.substr(0, 40) + " (" + std::to_string(tag.size()) + " bytes)");
@@ -210,7 +211,19 @@ TEST_F(CorvaneTagTest, ADualSignedImageKeepsBothSignatures) {
 TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
   Bytes appended = *signed32_;
   appended.insert(appended.end(), 16, 0xAB);
-  Bytes tagged_then_appended;
+  // A signature block of about 35 KB: with the longest tag it passes 64 KiB.
+  const Bytes bulky = SignImage(MakeMinimalPe(), *signer_, folder_, false,
+                                MakeBulkyCertificate(folder_, 34000));
+  const fs::path tagged_file = Write("tagged.exe", *signed32_);
+  ASSERT_EQ(Tag({"set", tagged_file.string(), kTag}).status, 0);
+  const Bytes tagged = ReadFileBytes(tagged_file);
+  for (const auto& entry : fs::directory_iterator(folder_)) fs::remove(entry.path());
+  // Rewriting these tables in place would overwrite headers or section data.
+  const Bytes headers_inside_table = HeadersInsideTable(tagged, 4096);
+  const Bytes table_inside_section = WithSectionAndTableAt(*signed32_, kSectionEnd - 0x200);
+  const Bytes table_inside_header_size = WithSizeOfHeaders(*signed32_, 0x1000);
+  Bytes short_optional_header = *signed32_;
+  WriteLe16(short_optional_header, PeHeaderOffset(*signed32_) + 20, 96);
   const struct {
     const char* name;
     const Bytes& image;
@@ -223,12 +236,27 @@ TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
       {"64-bit clear", *signed64_, {"clear", ""}, "64-bit"},
       {"table not at the end", appended, {"set", "", kTag}, "not at the end of the file"},
       {"empty tag", *signed32_, {"set", "", ""}, "empty"},
-      {"65,535 bytes", *signed32_, {"set", "", std::string(65535, 'a')}, "at most 65534"},
+      {"32,454 bytes", *signed32_, {"set", "", std::string(32454, 'a')},
+       "the tag has 32454 bytes; the stub's child command line holds at most 32453"},
+      {"65,535 bytes", *signed32_, {"set", "", std::string(65535, 'a')},
+       "the stub's child command line holds at most 32453"},
       {"non-ASCII", *signed32_, {"set", "", "appname=Caf\xC3\xA9"}, "not printable ASCII"},
       {"control character", *signed32_, {"set", "", "a\tb"}, "not printable ASCII"},
       {"double quote", *signed32_, {"set", "", "appname=\"x\""}, "double quote"},
       // A valid length, but the signature block would outgrow a two-byte DER length.
-      {"65,534 bytes", *signed32_, {"set", "", std::string(65534, 'a')}, "use a shorter tag"},
+      {"bulky signature", bulky, {"set", "", std::string(32453, 'a')}, "use a shorter tag"},
+      {"headers inside the table", headers_inside_table, {"set", "", "appname=x"},
+       "overlaps the PE headers"},
+      {"headers inside the table, clear", headers_inside_table, {"clear", ""},
+       "overlaps the PE headers"},
+      {"table inside a section", table_inside_section, {"set", "", kTag},
+       "overlaps section 1 \".text\" (file offsets 512 to 1536)"},
+      {"table inside a section, clear", table_inside_section, {"clear", ""},
+       "overlaps section 1"},
+      {"table inside SizeOfHeaders", table_inside_header_size, {"set", "", kTag},
+       "overlaps the PE headers, which end at offset 4096"},
+      {"optional header too short", short_optional_header, {"set", "", kTag},
+       "too short to hold the certificate table's directory entry"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -264,8 +292,8 @@ TEST_F(CorvaneTagTest, GetReportsWhatTheStubReadsOrWhyNothing) {
     const char* message;  // otherwise
   } cases[] = {
       {"plain", StampTag(MakeMinimalPe(), kTag), 0, std::string(kTag) + "\n", ""},
-      {"a quote after a zero byte is not seen",
-       StampTag(MakeMinimalPe(), std::string("ab\0\"c", 5)), 0, std::string("ab\0\"c\n", 6), ""},
+      {"the text ends at the first zero byte; a quote after it is not seen",
+       StampTag(MakeMinimalPe(), std::string("ab\0\"c", 5)), 0, "ab\n", ""},
       {"the first record wins",
        StampCertificateTable(MakeMinimalPe(), CertificateTable(two_records)), 0, "first\n", ""},
       {"65,534 bytes", StampTag(MakeMinimalPe(), std::string(65534, 'z')), 0,
@@ -280,6 +308,11 @@ TEST_F(CorvaneTagTest, GetReportsWhatTheStubReadsOrWhyNothing) {
       {"double quote", StampTag(MakeMinimalPe(), "a\"b"), kTagRejected, "", "double quote"},
       {"length 0", StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord("abc", 0))),
        kTagRejected, "", "length is 0"},
+      {"empty up to its first zero byte", StampTag(MakeMinimalPe(), std::string("\0abc", 4)),
+       kTagRejected, "", "the tag record is empty up to its first zero byte: the stub uses its "
+       "default tag"},
+      {"a zero byte alone", StampTag(MakeMinimalPe(), std::string(1, '\0')), kTagRejected, "",
+       "empty up to its first zero byte"},
       {"length 65,535", StampTag(MakeMinimalPe(), std::string(65535, 'z')), kTagRejected, "",
        "65,535"},
       {"text past the table",
@@ -298,6 +331,89 @@ TEST_F(CorvaneTagTest, GetReportsWhatTheStubReadsOrWhyNothing) {
       EXPECT_NE(get.err.find(c.message), std::string::npos) << get.err;
     }
   }
+}
+
+// What the stub reads comes first; what makes the file one that set and
+// clear refuse, or a tag the child's command line may not hold, is a warning.
+TEST_F(CorvaneTagTest, GetWarnsAboutTagsAndFilesTheStubReadsButCannotUseWell) {
+  const fs::path tagged_file = Write("tagged.exe", *signed32_);
+  ASSERT_EQ(Tag({"set", tagged_file.string(), kTag}).status, 0);
+  const Bytes tagged = ReadFileBytes(tagged_file);
+  const struct {
+    const char* name;
+    Bytes image;
+    std::string tag;
+    const char* warning;  // null: none
+  } cases[] = {
+      {"sound", tagged, kTag, nullptr},
+      {"headers inside the table", HeadersInsideTable(tagged, 4096), kTag,
+       "warning: set and clear refuse this file: the certificate table (offset 64) overlaps the "
+       "PE headers"},
+      {"32,453 bytes", StampTag(MakeMinimalPe(), std::string(32453, 'z')), std::string(32453, 'z'),
+       nullptr},
+      {"32,454 bytes", StampTag(MakeMinimalPe(), std::string(32454, 'z')), std::string(32454, 'z'),
+       "warning: the tag has 32454 bytes, more than the 32453 that fit the child's command line"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = Write("stub.exe", c.image);
+    ASSERT_EQ(StubReads(c.image), c.tag);
+    const ProcessResult get = Tag({"get", file.string()});
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, c.tag + "\n");
+    if (c.warning) {
+      EXPECT_NE(get.err.find(c.warning), std::string::npos) << get.err;
+    } else {
+      EXPECT_EQ(get.err.find("warning: the tag has"), std::string::npos) << get.err;
+    }
+    EXPECT_EQ(ReadFileBytes(file), c.image);
+  }
+}
+
+// The checks that refuse a damaged table must let a sound image with sections
+// through: a table right after the last section's data.
+TEST_F(CorvaneTagTest, SetsTheTagOfAnImageWithSections) {
+  const Bytes image = WithSectionAndTableAt(*signed32_, kSectionEnd);
+  const fs::path stub = Write("stub.exe", image);
+  const ProcessResult set = Tag({"set", stub.string(), kTag});
+  ASSERT_EQ(set.status, 0) << set.err;
+  const Bytes tagged = ReadFileBytes(stub);
+  EXPECT_EQ(StubReads(tagged), kTag);
+  // Everything before the table but the checksum and the table's size is as it was.
+  Bytes before(image.begin(), image.begin() + kSectionEnd);
+  Bytes after(tagged.begin(), tagged.begin() + kSectionEnd);
+  const uint32_t pe = PeHeaderOffset(image);
+  for (Bytes* part : {&before, &after}) {
+    WriteLe32(*part, pe + 88, 0);
+    WriteLe32(*part, pe + kCertificateEntryPe32 + 4, 0);
+  }
+  EXPECT_EQ(before, after);
+  ASSERT_EQ(Tag({"clear", stub.string()}).status, 0);
+  EXPECT_EQ(StubReads(ReadFileBytes(stub)), "<none>");
+}
+
+// build.sh release checks the tag before it builds anything, with the
+// tagger's limit.
+TEST_F(CorvaneTagTest, ReleaseCommandChecksTheTagLengthFirst) {
+  fs::create_directory(folder_ / "payload");
+  const auto release = [&](size_t length) {
+    return RunProgram(CORVANE_BUILD_SH,
+                      {"release", "--payload", (folder_ / "payload").string(), "--tag",
+                       std::string(length, 'a'), "--out", (folder_ / "out.exe").string(), "--pfx",
+                       (folder_ / "missing.pfx").string()},
+                      folder_);
+  };
+  const ProcessResult too_long = release(32454);
+  EXPECT_EQ(too_long.status, 1);
+  EXPECT_NE(too_long.err.find("the tag has 32454 bytes; the stub's child command line holds at "
+                              "most 32453"),
+            std::string::npos)
+      << too_long.err;
+  // The longest tag passes on to the next check.
+  const ProcessResult longest = release(32453);
+  EXPECT_EQ(longest.status, 1);
+  EXPECT_NE(longest.err.find("missing.pfx' not found"), std::string::npos) << longest.err;
+  EXPECT_FALSE(fs::exists(folder_ / "out.exe"));
 }
 
 TEST_F(CorvaneTagTest, CommandLineMistakesAreUsageErrors) {

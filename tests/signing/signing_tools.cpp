@@ -75,7 +75,8 @@ TestSigner MakeTestSigner(const fs::path& folder) {
 }
 
 std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSigner& signer,
-                               const fs::path& scratch, bool nest) {
+                               const fs::path& scratch, bool nest,
+                               const fs::path& extra_certificates) {
   const fs::path unsigned_file = scratch / "to-sign.exe";
   const fs::path signed_file = scratch / "signed-by-osslsigncode.exe";
   WriteFileBytes(unsigned_file, image);
@@ -85,11 +86,26 @@ std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSign
   arguments.insert(arguments.end(),
                    {"-certs", signer.certificate.string(), "-key", signer.key.string(), "-in",
                     unsigned_file.string(), "-out", signed_file.string()});
+  if (!extra_certificates.empty()) {
+    arguments.insert(arguments.end(), {"-ac", extra_certificates.string()});
+  }
   Require(RunProgram(CORVANE_OSSLSIGNCODE, arguments, scratch), "osslsigncode sign");
   std::vector<uint8_t> signed_image = ReadFileBytes(signed_file);
   fs::remove(unsigned_file);
   fs::remove(signed_file);
   return signed_image;
+}
+
+fs::path MakeBulkyCertificate(const fs::path& folder, size_t size) {
+  const fs::path certificate = folder / "bulky-cert.pem";
+  Require(RunProgram(CORVANE_OPENSSL,
+                     {"req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256",
+                      "-nodes", "-days", "30", "-subj", "/CN=Corvane tagging test bulk",
+                      "-addext", "nsComment=" + std::string(size, 'c'), "-keyout",
+                      (folder / "bulky-key.pem").string(), "-out", certificate.string()},
+                     folder),
+          "openssl req");
+  return certificate;
 }
 
 ProcessResult VerifySignature(const fs::path& file, const TestSigner& signer,

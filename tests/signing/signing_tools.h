@@ -31,10 +31,16 @@ struct TestSigner {
 TestSigner MakeTestSigner(const std::filesystem::path& folder);
 
 // `image` signed by `signer` with osslsigncode (SHA-256); with `nest`, a
-// signed `image` gets a second, nested SHA-512 signature. Throws
-// std::runtime_error when osslsigncode refuses.
+// signed `image` gets a second, nested SHA-512 signature. The certificates in
+// the PEM file `extra_certificates`, when given, join the signature's
+// certificate set. Throws std::runtime_error when osslsigncode refuses.
 std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSigner& signer,
-                               const std::filesystem::path& scratch, bool nest = false);
+                               const std::filesystem::path& scratch, bool nest = false,
+                               const std::filesystem::path& extra_certificates = {});
+
+// A throwaway self-signed certificate of more than `size` bytes (a comment
+// extension fills it), as a PEM file in `folder`: bulk for a signature block.
+std::filesystem::path MakeBulkyCertificate(const std::filesystem::path& folder, size_t size);
 
 // osslsigncode verify of `file`, trusting `signer` as the root.
 ProcessResult VerifySignature(const std::filesystem::path& file, const TestSigner& signer,

@@ -7,7 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "tag/tag_limits.h"
 #include "tools/tagger/file_io.h"
+#include "tools/tagger/signed_image.h"
 #include "tools/tagger/stub_tag_lookup.h"
 #include "tools/tagger/tag_commands.h"
 #include "tools/tagger/tag_tool_error.h"
@@ -27,15 +29,18 @@ constexpr char kUsage[] =
     "set    puts TAG (for example \"appguid={...}&appname=...&needsadmin=false\") into\n"
     "       a certificate of its own inside the signature block, replacing an\n"
     "       earlier tag. The record area is rounded up to a multiple of 256 bytes,\n"
-    "       so a longer tag can later be written in place. TAG must be 1 to 65,534\n"
-    "       bytes of printable ASCII without a double quote, and the signature\n"
-    "       block must stay below 64 KiB.\n"
-    "get    prints the tag exactly as the stub reads it, followed by a newline.\n"
+    "       so a longer tag can later be written in place. TAG must be 1 to 32,453\n"
+    "       bytes of printable ASCII without a double quote (the longest tag that\n"
+    "       fits the child's command line whatever the work directory), and the\n"
+    "       signature block must stay below 64 KiB.\n"
+    "get    prints the tag exactly as the stub reads it (the text up to the\n"
+    "       record's first zero byte), followed by a newline.\n"
     "clear  removes the tag; the stub then uses its built-in default tag.\n"
     "\n"
     "  -o, --output FILE   write the result to FILE instead of replacing STUB.exe\n"
     "\n"
-    "STUB.exe must be a signed 32-bit image whose certificate table ends the file.\n"
+    "STUB.exe must be a signed 32-bit image whose certificate table ends the file\n"
+    "and overlaps neither the headers nor a section.\n"
     "Files are written through a temporary file and renamed: a refused or failed\n"
     "command leaves every file as it was.\n"
     "\n"
@@ -124,6 +129,20 @@ int Get(const std::vector<std::string>& args) {
   std::vector<uint8_t> file = vireo::tagger::ReadWholeFile(parsed.operands[0]);
   const auto read = vireo::tagger::ReadTagAsStub(file);
   if (read.status == vireo::tagger::StubTagStatus::kFound) {
+    // The stub reads such a tag, but its run may still fail: say so.
+    if (read.tag.size() > vireo::kMaxTagLength) {
+      std::fprintf(stderr,
+                   "corvane-tag: %s: warning: the tag has %zu bytes, more than the %zu that fit "
+                   "the child's command line in every work directory; the stub refuses to "
+                   "start its child when it does not fit\n",
+                   parsed.operands[0].c_str(), read.tag.size(), vireo::kMaxTagLength);
+    }
+    try {
+      vireo::tagger::ParseSignedImage(file);
+    } catch (const vireo::tagger::TagToolError& error) {
+      std::fprintf(stderr, "corvane-tag: %s: warning: set and clear refuse this file: %s\n",
+                   parsed.operands[0].c_str(), error.what());
+    }
     std::fwrite(read.tag.data(), 1, read.tag.size(), stdout);
     std::fputc('\n', stdout);
     return std::fflush(stdout) == 0 ? 0 : kFailed;

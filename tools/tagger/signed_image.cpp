@@ -1,6 +1,7 @@
 #include "tools/tagger/signed_image.h"
 
 #include <algorithm>
+#include <stdexcept>
 #include <string>
 
 #include "tools/tagger/pe_checksum.h"
@@ -16,12 +17,23 @@ constexpr uint32_t kPeHeaderOffsetField = 60;  // e_lfanew
 // the extent the stub's reader checks too.
 constexpr uint32_t kNtHeadersSize = 248;
 constexpr uint32_t kMachineField = 4;
+constexpr uint32_t kSectionCountField = 6;
+constexpr uint32_t kOptionalHeaderSizeField = 20;
 constexpr uint32_t kOptionalHeader = 24;
 constexpr uint32_t kMagicField = kOptionalHeader;
+constexpr uint32_t kHeadersSizeField = kOptionalHeader + 60;  // SizeOfHeaders
 constexpr uint32_t kChecksumField = kOptionalHeader + 64;
 constexpr uint32_t kDirectoryCountField = kOptionalHeader + 92;
 constexpr uint32_t kCertificateEntryField = kOptionalHeader + 128;  // entry 4
 constexpr uint32_t kCertificateDirectory = 4;
+// The optional header must reach past data directory entry 4.
+constexpr uint32_t kMinOptionalHeaderSize = kCertificateEntryField + 8 - kOptionalHeader;
+
+// IMAGE_SECTION_HEADER: name, then the raw data's size and file offset.
+constexpr uint32_t kSectionHeaderSize = 40;
+constexpr uint32_t kSectionNameSize = 8;
+constexpr uint32_t kSectionRawSizeField = 16;
+constexpr uint32_t kSectionRawOffsetField = 20;
 
 constexpr uint16_t kMachineAmd64 = 0x8664;
 constexpr uint16_t kPe32Magic = 0x010B;
@@ -33,17 +45,29 @@ constexpr uint16_t kRevision2 = 0x0200;
 constexpr uint16_t kTypePkcsSignedData = 0x0002;
 constexpr uint32_t kTableAlignment = 8;
 
+// Callers check every offset against the file first; these checks only turn
+// a mistake in that into an exception instead of a stray access.
+void CheckField(const std::vector<uint8_t>& bytes, size_t at, size_t size) {
+  if (at > bytes.size() || bytes.size() - at < size) {
+    throw std::logic_error("PE field at " + std::to_string(at) + " lies outside the " +
+                           std::to_string(bytes.size()) + "-byte image");
+  }
+}
+
 uint16_t ReadLe16(const std::vector<uint8_t>& bytes, size_t at) {
+  CheckField(bytes, at, 2);
   return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
 }
 
 uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
+  CheckField(bytes, at, 4);
   return static_cast<uint32_t>(bytes[at]) | (static_cast<uint32_t>(bytes[at + 1]) << 8) |
          (static_cast<uint32_t>(bytes[at + 2]) << 16) |
          (static_cast<uint32_t>(bytes[at + 3]) << 24);
 }
 
 void WriteLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
+  CheckField(bytes, at, 4);
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
@@ -56,6 +80,52 @@ std::string Hex(uint32_t value) {
   std::string text = "0x";
   for (int shift = 12; shift >= 0; shift -= 4) text += kDigits[(value >> shift) & 0xF];
   return text;
+}
+
+// A section's name for a message: its printable bytes up to the first zero.
+std::string SectionName(const std::vector<uint8_t>& file, size_t at) {
+  std::string name;
+  for (size_t i = 0; i < kSectionNameSize && file[at + i] != 0; ++i) {
+    const char c = static_cast<char>(file[at + i]);
+    name += c >= 0x20 && c <= 0x7E ? c : '?';
+  }
+  return name;
+}
+
+// Rewriting the table truncates the file at `table` and writes the new entry
+// from there on; the headers (with the checksum and data directory fields
+// rewritten afterwards) and every section's raw data must lie before it.
+void CheckNothingOverlapsTable(const std::vector<uint8_t>& file, uint32_t pe, uint32_t table) {
+  const uint32_t optional_size = ReadLe16(file, pe + kOptionalHeaderSizeField);
+  if (optional_size < kMinOptionalHeaderSize) {
+    throw TagToolError("the optional header is " + std::to_string(optional_size) +
+                       " bytes, too short to hold the certificate table's directory entry");
+  }
+  const uint32_t sections = ReadLe16(file, pe + kSectionCountField);
+  const uint64_t section_table = uint64_t{pe} + kOptionalHeader + optional_size;
+  const uint64_t headers_end =
+      std::max({section_table + uint64_t{sections} * kSectionHeaderSize,
+                uint64_t{pe} + kNtHeadersSize, uint64_t{ReadLe32(file, pe + kHeadersSizeField)}});
+  if (table < headers_end) {
+    throw TagToolError("the certificate table (offset " + std::to_string(table) +
+                       ") overlaps the PE headers, which end at offset " +
+                       std::to_string(headers_end) +
+                       "; the file is damaged, and rewriting the table would destroy them");
+  }
+  // The section table ends before `table`, which lies inside the file.
+  for (uint32_t i = 0; i < sections; ++i) {
+    const size_t header = static_cast<size_t>(section_table) + size_t{i} * kSectionHeaderSize;
+    const uint32_t raw_size = ReadLe32(file, header + kSectionRawSizeField);
+    const uint32_t raw_offset = ReadLe32(file, header + kSectionRawOffsetField);
+    if (raw_size != 0 && uint64_t{raw_offset} + raw_size > table) {
+      throw TagToolError("the certificate table (offset " + std::to_string(table) +
+                         ") overlaps section " + std::to_string(i + 1) + " \"" +
+                         SectionName(file, header) + "\" (file offsets " +
+                         std::to_string(raw_offset) + " to " +
+                         std::to_string(uint64_t{raw_offset} + raw_size) +
+                         "); the file is damaged, and rewriting the table would destroy it");
+    }
+  }
 }
 
 }  // namespace
@@ -94,6 +164,7 @@ SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
                        std::to_string(table) + ", size " + std::to_string(table_size) +
                        ", file size " + std::to_string(file.size()) + ")");
   }
+  CheckNothingOverlapsTable(file, pe, table);
   image.table_offset = table;
 
   if (table_size < kCertificateHeaderSize) throw TagToolError("the certificate table is truncated");

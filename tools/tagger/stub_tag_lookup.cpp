@@ -1,5 +1,6 @@
 #include "tools/tagger/stub_tag_lookup.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "tag/tag_record.h"
@@ -52,12 +53,12 @@ StubTag ExplainNoRecord(const uint8_t* view, uint32_t mapped_size,
   if (static_cast<int32_t>(location.size) < 12) return None("the certificate table is too small");
   const uint8_t* table = view + location.offset;
   const uint8_t* found = nullptr;
-  for (uint32_t at = 0; at + kMagicSize <= location.size && !found; ++at) {
+  for (uint64_t at = 0; at + kMagicSize <= location.size && !found; ++at) {
     if (std::memcmp(table + at, kMagic, kMagicSize) == 0) found = table + at;
   }
   if (!found) return None("no tag record in the certificate table");
   const uint32_t length_at = static_cast<uint32_t>(found - table) + kMagicSize;
-  if (length_at + 2 > location.size) {
+  if (uint64_t{length_at} + 2 > location.size) {
     return Rejected("the tag record's length field runs past the end of the certificate table");
   }
   const uint32_t length = (static_cast<uint32_t>(table[length_at]) << 8) | table[length_at + 1];
@@ -88,9 +89,16 @@ StubTag ReadPaddedView(const uint8_t* view, uint32_t mapped_size) {
       return Rejected("the tag contains a double quote (at byte " + std::to_string(i) + ")");
     }
   }
+  // The stub passes on the text up to the first zero byte; nothing at all
+  // means it takes its default tag.
+  const auto text_end = std::find(buffer.begin(), buffer.end(), 0);
+  if (text_end == buffer.begin()) {
+    return Rejected("the tag record is empty up to its first zero byte: the stub uses its "
+                    "default tag");
+  }
   StubTag found;
   found.status = StubTagStatus::kFound;
-  found.tag.assign(buffer.begin(), buffer.end() - 1);
+  found.tag.assign(buffer.begin(), text_end);
   return found;
 }
 

@@ -16,14 +16,15 @@ enum class StubTagStatus {
 
 struct StubTag {
   StubTagStatus status = StubTagStatus::kNone;
-  std::string tag;     // the L bytes as read, zero bytes included; empty unless found
+  std::string tag;     // the text up to the first zero byte, as the stub passes it on
   std::string reason;  // why nothing was found; empty when found
 };
 
 // Reads `file` with the stub's own lookup over a view padded with zeros to
 // whole 4 KiB pages, as the stub maps its file: the first magic in the
 // certificate table, a length of 1 to 65,534, no double quote before the first
-// zero byte. The padding is added to `file` in place (free when its capacity
+// zero byte, at least one byte before it (an empty text is no tag: the stub
+// uses its default tag). The padding is added to `file` in place (free when its capacity
 // allows, see ReadWholeFile) and removed again before returning.
 StubTag ReadTagAsStub(std::vector<uint8_t>& file);
 

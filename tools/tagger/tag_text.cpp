@@ -8,9 +8,15 @@ namespace vireo::tagger {
 
 void CheckTagText(const std::string& tag) {
   if (tag.empty()) throw TagToolError("the tag is empty");
-  if (tag.size() > kMaxTagLength) {
+  if (tag.size() > vireo::kMaxTagLength) {
+    // The stub refuses to start a child whose command line would not fit; a
+    // longer tag would make some work directories fail.
     throw TagToolError("the tag has " + std::to_string(tag.size()) +
-                       " bytes; the stub accepts at most " + std::to_string(kMaxTagLength));
+                       " bytes; the stub's child command line holds at most " +
+                       std::to_string(vireo::kMaxTagLength) + " (" +
+                       std::to_string(vireo::kMaxChildCommandLineLength) +
+                       " characters, less the longest program path, the switches and the "
+                       "referral code)");
   }
   for (size_t i = 0; i < tag.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(tag[i]);
