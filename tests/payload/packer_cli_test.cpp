@@ -304,6 +304,67 @@ TEST_F(PackerCliTest, RefusesWhatTheStubWouldRefuseAndWritesNothing) {
   }
 }
 
+// The stub copies itself into the work directory as CorvaneUpdateSetup.exe and
+// never starts that copy: a program of that name would be overwritten and the
+// run would start nothing.
+TEST_F(PackerCliTest, RefusesAProgramNamedAsTheStubsCopyOfItself) {
+  const Bytes exe(10, 'x');
+  const struct {
+    const char* label;
+    std::vector<std::string> files;  // a folder of these, unless `tar`
+    bool tar;
+    const char* launch;   // --launch, or null
+    const char* refused;  // the name refused, or null when packed
+  } cases[] = {
+      {"the only program", {"CorvaneUpdateSetup.exe", "readme.txt"}, false, nullptr,
+       "CorvaneUpdateSetup.exe"},
+      {"other letter case", {"corvaneupdatesetup.EXE"}, false, nullptr, "corvaneupdatesetup.EXE"},
+      {"sorts before the other program", {"CorvaneUpdateSetup.exe", "setup.exe"}, false, nullptr,
+       "CorvaneUpdateSetup.exe"},
+      {"chosen with --launch", {"a.exe", "CORVANEUPDATESETUP.EXE"}, false,
+       "CORVANEUPDATESETUP.EXE", "CORVANEUPDATESETUP.EXE"},
+      {"first member of a tar", {"CorvaneUpdateSetup.Exe", "a.exe"}, true, nullptr,
+       "CorvaneUpdateSetup.Exe"},
+      {"another program chosen with --launch", {"CorvaneUpdateSetup.exe", "setup.exe"}, false,
+       "setup.exe", nullptr},
+      {"a referral-coded name", {"CorvaneUpdateSetup-ABC123.exe"}, false, nullptr, nullptr},
+      {"a longer name", {"CorvaneUpdateSetup.exe.exe"}, false, nullptr, nullptr},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.label);
+    TearDown();
+    SetUp();
+    fs::path input;
+    if (test.tar) {
+      std::vector<std::pair<std::string, Bytes>> members;
+      for (const std::string& name : test.files) members.push_back({name, exe});
+      input = root_ / "in.tar";
+      WriteBytes(input, MakeTar(members));
+    } else {
+      std::vector<std::pair<std::string, Bytes>> files;
+      for (const std::string& name : test.files) files.push_back({name, exe});
+      input = Folder("in", files);
+    }
+    const fs::path payload = root_ / "payload.bin";
+    WriteBytes(payload, Bytes{'o', 'l', 'd'});
+    std::vector<std::string> arguments = {"pack", input.string(), "-o", payload.string()};
+    if (test.launch) arguments.insert(arguments.end(), {"--launch", test.launch});
+    const PackerRun run = Pack(arguments);
+    if (!test.refused) {
+      EXPECT_EQ(run.status, 0) << run.err;
+      continue;
+    }
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.err.find("\"" + std::string(test.refused) +
+                           "\" is the program the stub would start, but the stub copies itself "
+                           "into the work directory as CorvaneUpdateSetup.exe"),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(ReadText(payload), "old");
+    EXPECT_FALSE(fs::exists(root_ / "payload.bin.partial"));
+  }
+}
+
 TEST_F(PackerCliTest, ReportsEveryProblemOfAnInputAtOnce) {
   const fs::path folder = Folder("in", {{"con", {}}, {"x ", {}}, {"setup.exe", Bytes(1, 's')}});
   fs::create_directory(folder / "sub");

@@ -70,6 +70,13 @@ int RunPack(const PackOptions& options) {
   std::vector<std::string> names;
   for (const PackMember& member : members) names.push_back(member.name);
   const int launch = FindLaunchMember(names);
+  if (launch >= 0) {
+    const std::string problem = LaunchNameProblem(names[launch]);
+    if (!problem.empty()) {
+      throw PackerError("cannot pack " + options.input.string() + ": \"" + names[launch] +
+                        "\" is the program the stub would start, but " + problem);
+    }
+  }
   if (launch < 0 && !options.allow_no_exe) {
     throw PackerError("cannot pack " + options.input.string() +
                       ": no file ends in .exe, so the stub would start nothing "

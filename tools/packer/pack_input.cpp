@@ -17,13 +17,20 @@ namespace {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// ASCII letters in lower case, as Windows compares the names the packer allows.
+std::string FoldCase(std::string name) {
+  std::transform(name.begin(), name.end(), name.begin(),
+                 [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
+  return name;
+}
+
 // All problems of one input, reported together so that one run shows them all.
 class Problems {
  public:
   void Add(const std::string& problem) { list_.push_back(problem); }
-  void ThrowIfAny(const fs::path& input) const {
+  void ThrowIfAny(const std::string& input) const {
     if (list_.empty()) return;
-    std::string message = "cannot pack " + input.string() + ":";
+    std::string message = "cannot pack " + input + ":";
     for (const std::string& problem : list_) message += "\n  " + problem;
     throw PackerError(message);
   }
@@ -41,10 +48,7 @@ void CheckNames(const std::vector<std::string>& names, Problems* problems) {
       problems->Add(Quoted(name) + ": " + problem);
       continue;
     }
-    std::string folded = name;
-    std::transform(folded.begin(), folded.end(), folded.begin(),
-                   [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; });
-    const auto [it, inserted] = seen.emplace(folded, name);
+    const auto [it, inserted] = seen.emplace(FoldCase(name), name);
     if (!inserted) {
       problems->Add(Quoted(name) + ": same file name as " + Quoted(it->second) +
                     " on Windows, where names ignore letter case");
@@ -93,7 +97,7 @@ std::vector<PackMember> ReadFolder(const fs::path& folder) {
   }
   CheckNames(names, &problems);
   CheckImageSize(sizes, &problems);
-  problems.ThrowIfAny(folder);
+  problems.ThrowIfAny(folder.string());
 
   std::vector<PackMember> members;
   for (const std::string& name : names) members.push_back({name, ReadWholeFile(folder / name)});
@@ -121,13 +125,14 @@ std::string TypeProblem(char type_flag) {
   }
 }
 
-std::vector<PackMember> ReadTarFile(const fs::path& path) {
-  const std::vector<uint8_t> image = ReadWholeFile(path);
+}  // namespace
+
+std::vector<PackMember> ReadPackTar(const uint8_t* image, size_t size, const std::string& label) {
   std::vector<TarImageMember> entries;
   std::string error;
-  if (!ReadTarImage(image.data(), image.size(), &entries, &error)) {
-    throw PackerError("cannot pack " + path.string() + ": not a tar archive the stub can read (" +
-                      error + ")");
+  if (!ReadTarImage(image, size, &entries, &error)) {
+    throw PackerError("cannot pack " + label + ": not a tar archive the stub can read (" + error +
+                      ")");
   }
   Problems problems;
   std::vector<std::string> names;
@@ -147,17 +152,15 @@ std::vector<PackMember> ReadTarFile(const fs::path& path) {
   }
   CheckNames(names, &problems);
   CheckImageSize(sizes, &problems);
-  problems.ThrowIfAny(path);
+  problems.ThrowIfAny(label);
 
   std::vector<PackMember> members;
   for (const TarImageMember& entry : entries) {
-    const uint8_t* data = image.data() + entry.data_offset;
+    const uint8_t* data = image + entry.data_offset;
     members.push_back({entry.name, std::vector<uint8_t>(data, data + entry.size)});
   }
   return members;
 }
-
-}  // namespace
 
 std::vector<PackMember> ReadPackInput(const fs::path& input) {
   std::error_code error;
@@ -166,7 +169,10 @@ std::vector<PackMember> ReadPackInput(const fs::path& input) {
     throw PackerError("cannot pack " + input.string() + ": no such file or folder");
   }
   if (fs::is_directory(status)) return ReadFolder(input);
-  if (fs::is_regular_file(status)) return ReadTarFile(input);
+  if (fs::is_regular_file(status)) {
+    const std::vector<uint8_t> image = ReadWholeFile(input);
+    return ReadPackTar(image.data(), image.size(), input.string());
+  }
   throw PackerError("cannot pack " + input.string() + ": neither a folder nor a tar file");
 }
 
@@ -194,6 +200,15 @@ int FindLaunchMember(const std::vector<std::string>& names) {
     if (IsExecutableName(names[i])) return static_cast<int>(i);
   }
   return -1;
+}
+
+std::string LaunchNameProblem(const std::string& name) {
+  // The name the stub gives its copy of itself in the work directory.
+  static constexpr char kStubCopyName[] = "CorvaneUpdateSetup.exe";
+  if (FoldCase(name) != FoldCase(kStubCopyName)) return "";
+  return std::string("the stub copies itself into the work directory as ") + kStubCopyName +
+         ", overwriting this program, and never starts its own copy; give the program another "
+         "name";
 }
 
 }  // namespace vireo::packer

@@ -21,6 +21,11 @@ struct PackMember {
 // or a tar image of 2 GiB or more.
 std::vector<PackMember> ReadPackInput(const std::filesystem::path& input);
 
+// The members of the tar image `image[0, size)`, in archive order, checked as
+// ReadPackInput checks a tar file; `label` names the input in the message of
+// the PackerError it throws.
+std::vector<PackMember> ReadPackTar(const uint8_t* image, size_t size, const std::string& label);
+
 // Returns why `name` cannot be a payload member (not ASCII, longer than 100
 // bytes, not a plain Windows file name), or an empty string when it can.
 std::string MemberNameProblem(const std::string& name);
@@ -28,5 +33,11 @@ std::string MemberNameProblem(const std::string& name);
 // Index of the member the stub starts (the first whose name ends in ".exe" in
 // any letter case), or -1 when there is none.
 int FindLaunchMember(const std::vector<std::string>& names);
+
+// Returns why the stub cannot start a program named `name`, or an empty string
+// when it can: the stub copies itself into the work directory as
+// "CorvaneUpdateSetup.exe" and never starts that copy, so a program of that
+// name (in any letter case) would be overwritten and not run.
+std::string LaunchNameProblem(const std::string& name);
 
 }  // namespace vireo::packer
