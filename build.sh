@@ -9,7 +9,7 @@
 #                                                a signed, tagged, verified stub
 #   ./build.sh bench [--quick]                   the whole-run benchmark
 #   ./build.sh pictures                          pictures of the failure box into docs/
-#   ./build.sh fuzz [SECONDS]                    fuzz the byte parsers (default 60 s each)
+#   ./build.sh fuzz [SECONDS]                    run every fuzz target (default 60 s each)
 #   ./build.sh setup                             only install what the build needs
 set -euo pipefail
 
@@ -324,8 +324,11 @@ cmd_bench() {
   "$ROOT/bench/run_bench.sh" "$BUILD" "$@"
 }
 
-# libFuzzer runs of the parsers that read untrusted-looking bytes: the payload
-# decoder, the tar header and member names, the certificate-table tag lookup.
+# libFuzzer runs of every target that tests/fuzz/CMakeLists.txt lists (the
+# byte parsers of the stub and of the release tools), each for SECONDS against
+# a working copy of its kept corpus, tests/fuzz/corpus/<target>: what a run
+# adds stays in build/fuzz/corpus/<target>, reproducers of findings go to
+# build/fuzz/findings/<target>/. Prints executions, coverage and findings.
 cmd_fuzz() {
   local seconds=${1:-60}
   [[ "$seconds" =~ ^[0-9]+$ ]] || die "fuzz: SECONDS must be a number"
@@ -338,18 +341,39 @@ cmd_fuzz() {
     need_root "${missing[@]}"
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
   fi
-  configure_and_build host
   configure_and_build fuzz
-  local corpus="$BUILD/fuzz/corpus" fuzzer
-  mkdir -p "$corpus"/{payload_decoder_fuzz,tar_header_fuzz,tag_record_fuzz}
-  "$BUILD/host/tools/corvane-pack" pack "$ROOT/demo/payload" --allow-no-exe \
-    -o "$corpus/payload_decoder_fuzz/demo.bin" >/dev/null
-  for fuzzer in payload_decoder_fuzz tar_header_fuzz tag_record_fuzz; do
-    say "fuzzing $fuzzer for $seconds s"
-    "$BUILD/fuzz/tests/fuzz/$fuzzer" -max_total_time="$seconds" -max_len=70000 \
-      -rss_limit_mb=2048 -print_final_stats=1 "$corpus/$fuzzer" 2>&1 | grep -E '^(stat::number_of_executed_units|==|SUMMARY)' || true
-    [ "${PIPESTATUS[0]}" -eq 0 ] || die "$fuzzer found a failure (see the reproducer file in the current folder)"
+  local targets=()
+  mapfile -t targets < "$BUILD/fuzz/tests/fuzz/targets.txt"
+  [ ${#targets[@]} -gt 0 ] || die "fuzz: tests/fuzz/CMakeLists.txt lists no targets"
+
+  local target summary=() failed=()
+  for target in "${targets[@]}"; do
+    local work="$BUILD/fuzz/corpus/$target" findings="$BUILD/fuzz/findings/$target"
+    local log="$BUILD/fuzz/findings/$target.log" status=0
+    mkdir -p "$work" "$findings"
+    # The kept seeds always take part; earlier runs' finds stay with them.
+    cp "$ROOT/tests/fuzz/corpus/$target"/* "$work/"
+    local before; before=$(find "$findings" -type f | wc -l)
+    say "fuzzing $target for $seconds s"
+    "$BUILD/fuzz/tests/fuzz/$target" -max_total_time="$seconds" -max_len=70000 -timeout=25 \
+      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" "$work" \
+      </dev/null >"$log" 2>&1 || status=$?
+    local runs cov ft found
+    runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n 1)
+    cov=$(sed -nE 's/^#[0-9]+.* cov: ([0-9]+).*/\1/p' "$log" | tail -n 1)
+    ft=$(sed -nE 's/^#[0-9]+.* ft: ([0-9]+).*/\1/p' "$log" | tail -n 1)
+    found=$(( $(find "$findings" -type f | wc -l) - before ))
+    if [ "$status" -ne 0 ]; then
+      [ "$found" -gt 0 ] || found=1
+      failed+=("$target")
+      grep -E '^(==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|runtime error' "$log" | head -n 20 >&2 || true
+    fi
+    summary+=("$(printf '%-24s %12s runs   cov %6s   ft %7s   findings %s' \
+      "$target" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$found")")
   done
+  say "fuzzing results ($seconds s each; logs and reproducers in $BUILD/fuzz/findings)"
+  printf '  %s\n' "${summary[@]}"
+  [ ${#failed[@]} -eq 0 ] || die "fuzz: findings in ${failed[*]}"
 }
 
 # Pictures of the real failure box (English, German, Hebrew) under a virtual X
