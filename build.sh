@@ -51,15 +51,32 @@ runs_i386_programs() {
   return $rc
 }
 
+i386_runs_under_qemu() { grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; }
+
+# Under QEMU, every 32-bit Wine process gets qemu_wine_fixups.so preloaded:
+# QEMU_SET_ENV reaches only emulated programs, and $LIB picks an empty library
+# for the 64-bit ones they start (wineserver).
+use_qemu_wine_fixups() {
+  i386_runs_under_qemu || return 0
+  local source="$ROOT/tests/emulation/qemu_wine_fixups.c" out="$CACHE/qemu-wine-fixups"
+  local fixups="$out/lib/i386-linux-gnu/qemu_wine_fixups.so"
+  if [ ! -f "$fixups" ] || [ "$source" -nt "$fixups" ]; then
+    mkdir -p "$out/lib/i386-linux-gnu" "$out/lib/x86_64-linux-gnu"
+    i686-linux-gnu-gcc -O2 -shared -fPIC -fno-stack-protector -o "$fixups" "$source" -ldl
+    gcc -shared -fPIC -o "$out/lib/x86_64-linux-gnu/qemu_wine_fixups.so" -x c /dev/null
+  fi
+  export QEMU_SET_ENV="LD_PRELOAD=$out/\$LIB/qemu_wine_fixups.so"
+}
+
 # Installs the Debian packages the build uses; does nothing when they are all there.
 ensure_packages() {
   local missing=() p
   dpkg --print-foreign-architectures | grep -qx i386 || missing+=("i386-architecture")
   # Without the kernel's 32-bit layer, 32-bit Wine runs under QEMU's user-mode
-  # emulation, registered for 32-bit programs.
-  if ! runs_i386_programs; then
-    PACKAGES+=(qemu-user qemu-user-binfmt)
-    missing+=("qemu-user-binfmt")
+  # emulation, registered for 32-bit programs, with two fixes of ours preloaded
+  # (tests/emulation/qemu_wine_fixups.c), built by a 32-bit compiler.
+  if ! runs_i386_programs || i386_runs_under_qemu; then
+    PACKAGES+=(qemu-user qemu-user-binfmt gcc-i686-linux-gnu libc6-dev-i386-cross)
   fi
   for p in "${PACKAGES[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
@@ -122,6 +139,7 @@ ensure_lzma_sdk() {
 setup() {
   ensure_packages
   ensure_lzma_sdk
+  use_qemu_wine_fixups
 }
 
 configure_and_build() {
