@@ -173,6 +173,12 @@ start_wine() {
   wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
+# Test programs that QEMU's user-mode emulation cannot run reliably: they raise
+# processor faults and structured exceptions across several threads, and the
+# emulator crashes them at random places (segment bases mixed up between
+# threads after a signal). They run wherever the kernel runs 32-bit programs.
+EMULATION_UNRELIABLE='^(base_tests|logging_tests|failure_box_pictures)$'
+
 cmd_test() {
   setup
   build_all
@@ -180,7 +186,12 @@ cmd_test() {
   say "host tests"
   ctest --preset host
   say "Windows tests under Wine"
-  ctest --preset windows
+  if i386_runs_under_qemu; then
+    say "32-bit programs run under QEMU's user-mode emulation here: skipping ${EMULATION_UNRELIABLE//[\^\$()]/}"
+    ctest --preset windows -E "$EMULATION_UNRELIABLE"
+  else
+    ctest --preset windows
+  fi
 }
 
 cmd_demo() {

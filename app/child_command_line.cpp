@@ -11,6 +11,7 @@
 #include "base/logging/log_interface.h"
 #include "base/text_conversion.h"
 #include "tag/default_tag.h"
+#include "tag/tag_limits.h"
 
 namespace vireo {
 
@@ -31,15 +32,17 @@ bool EndsWithIgnoringCase(const WideString& text, const WideString& suffix) {
          ::lstrcmpiW(text.c_str() + text.length() - suffix.length(), suffix.c_str()) == 0;
 }
 
-void SafeAppendFormatV(WideString* output, const wchar_t* format, va_list args) {
+bool SafeAppendFormatV(WideString* output, const wchar_t* format, va_list args) {
   auto* scratch = static_cast<wchar_t*>(HeapAllocate(kScratchChars * sizeof(wchar_t)));
   if (!scratch) RaiseFatalError(kFatalAllocationFailure);
   const int written = _vsnwprintf(scratch, kMaxFormattedChars, format, args);
   // On overflow the formatter leaves the text unterminated: cut it at the limit.
-  const size_t length = written < 0 ? kMaxFormattedChars : static_cast<size_t>(written);
+  const bool whole = written >= 0 && static_cast<size_t>(written) < kMaxFormattedChars;
+  const size_t length = whole ? static_cast<size_t>(written) : kMaxFormattedChars;
   scratch[length] = L'\0';
   output->Append(scratch, length);
   HeapRelease(scratch);
+  return whole;
 }
 
 WideString Format(const wchar_t* format, ...) {
@@ -55,11 +58,12 @@ bool ContainsBlank(const WideString& text) { return std::wcschr(text.c_str(), L'
 
 }  // namespace
 
-void SafeAppendFormat(WideString* output, const wchar_t* format, ...) {
+bool SafeAppendFormat(WideString* output, const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
-  SafeAppendFormatV(output, format, args);
+  const bool whole = SafeAppendFormatV(output, format, args);
   va_end(args);
+  return whole;
 }
 
 void AppendRecoverSwitchPath(const WideString& cmdline, WideString* command_line) {
@@ -72,6 +76,20 @@ void AppendRecoverSwitchPath(const WideString& cmdline, WideString* command_line
   const DWORD length = ::GetModuleFileNameW(nullptr, stub_path, MAX_PATH);
   if (length > 0 && length < MAX_PATH) SafeAppendFormat(command_line, L" \"%s\"", stub_path);
 }
+
+namespace {
+
+// Fails the composition, logged, when a piece was cut or the whole line is too
+// long for CreateProcessW: the child never gets a line cut short.
+bool CheckCommandLineFits(bool pieces_whole, const WideString& command_line) {
+  if (pieces_whole && command_line.length() <= kMaxChildCommandLineLength) return true;
+  VIREO_LOG(LC_CORE, LL_ERROR, L"command line too long length:%u limit:%u",
+            static_cast<unsigned>(command_line.length()),
+            static_cast<unsigned>(kMaxChildCommandLineLength));
+  return false;
+}
+
+}  // namespace
 
 bool StripNomitagSwitch(WideString* command_line) {
   const WideString nomitag = Format(L" /%s", kNomitagSwitch);
@@ -96,8 +114,11 @@ bool ComposeChildCommandLine(const WideString& exe_path, const WideString& cmdli
 
   WideString tag_text = WidenFromThreadCodePage(tag.empty() ? kDefaultTag : tag.c_str());
 
+  // Every piece is checked: the platform would start the child with whatever
+  // line it is given, cut or not.
+  bool whole = true;
   if (!cmdline.empty()) {
-    SafeAppendFormat(command_line, L" %s", cmdline.c_str());
+    whole &= SafeAppendFormat(command_line, L" %s", cmdline.c_str());
     VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
     AppendRecoverSwitchPath(cmdline, command_line);
   } else {
@@ -105,17 +126,18 @@ bool ComposeChildCommandLine(const WideString& exe_path, const WideString& cmdli
     if (EndsWithIgnoringCase(tag_text, silent_suffix)) {
       tag_text.Truncate(tag_text.length() - silent_suffix.length());
       VIREO_LOG(LC_CORE, 2, L"tag found tag:%s", tag_text.c_str());
-      SafeAppendFormat(command_line, L" /%s /%s", kSilentSwitch, kInstallSwitch);
+      whole &= SafeAppendFormat(command_line, L" /%s /%s", kSilentSwitch, kInstallSwitch);
     } else {
-      SafeAppendFormat(command_line, L" /%s %s /%s", kInstallSourceSwitch, kTaggedMiValue,
+      whole &= SafeAppendFormat(command_line, L" /%s %s /%s", kInstallSourceSwitch, kTaggedMiValue,
                        kInstallSwitch);
     }
   }
 
   if (!StripNomitagSwitch(command_line) && !tag_text.empty()) {
-    SafeAppendFormat(&tag_text, L"&referral=%s", promo_code.c_str());
-    SafeAppendFormat(command_line, L" \"%s\"", tag_text.c_str());
+    whole &= SafeAppendFormat(&tag_text, L"&referral=%s", promo_code.c_str());
+    whole &= SafeAppendFormat(command_line, L" \"%s\"", tag_text.c_str());
   }
+  if (!CheckCommandLineFits(whole, *command_line)) return false;
   VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
   return true;
 }

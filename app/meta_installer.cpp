@@ -25,7 +25,10 @@ constexpr wchar_t kPayloadResourceType[] = L"B";
 }  // namespace
 
 MetaInstaller::MetaInstaller(HINSTANCE instance, WideString cmdline, WideString promo_code)
-    : instance_(instance), cmdline_(std::move(cmdline)), promo_code_(std::move(promo_code)) {}
+    : instance_(instance), cmdline_(std::move(cmdline)), promo_code_(std::move(promo_code)) {
+  // As early as the run can: from here on the stub's file cannot be swapped.
+  self_image_.Open(instance_);
+}
 
 MetaInstaller::~MetaInstaller() {
   if (exit_code_ == kKeepFilesExitCode) return;
@@ -66,6 +69,9 @@ DWORD MetaInstaller::ExtractAndRun() {
     if (!tar.ExtractToDir()) {
       VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractToDir failed temp_dir:%s err:%d",
                 work_.temp_dir.c_str(), ::GetLastError());
+    } else if (LaunchesStubCopy()) {
+      VIREO_LOG(LC_CORE, LL_ERROR, L"the payload's program is the stub's own copy exe_path:%s",
+                exe_path_.c_str());
     } else if (!CopyMetainstallerToTempLocation()) {
       VIREO_LOG(LC_CORE, LL_ERROR, L"CopyMetainstallerToTempLocation failed err:%d",
                 ::GetLastError());
@@ -80,12 +86,17 @@ DWORD MetaInstaller::ExtractAndRun() {
   return result;
 }
 
+bool MetaInstaller::LaunchesStubCopy() const {
+  const wchar_t* separator = std::wcsrchr(exe_path_.c_str(), L'\\');
+  return ::lstrcmpiW(separator ? separator + 1 : exe_path_.c_str(), kStubCopyName) == 0;
+}
+
 void MetaInstaller::LaunchChild() {
+  const NarrowString tag = self_image_.ReadTag();
+  // The child may copy, move or delete the stub's file.
+  self_image_.Close();
   WideString command_line;
-  if (!ComposeChildCommandLine(exe_path_, cmdline_, GetTag(instance_), promo_code_,
-                               &command_line)) {
-    return;
-  }
+  if (!ComposeChildCommandLine(exe_path_, cmdline_, tag, promo_code_, &command_line)) return;
   RunProcessAndWait(command_line, &exit_code_);
 }
 
@@ -132,13 +143,15 @@ bool MetaInstaller::CopyMetainstallerToTempLocation() {
   wchar_t target_path[MAX_PATH] = {};
   ::lstrcpynW(target_path, work_.temp_dir.c_str(), MAX_PATH);
   ::PathAppendW(target_path, kStubCopyName);
-  if (!::CopyFileW(module_path, target_path, FALSE)) {
+  RecordFileToDelete(target_path);
+  // From the handle opened at the start, not from the path: the name may meanwhile
+  // belong to another file.
+  if (!self_image_.CopyTo(target_path)) {
     VIREO_LOG(LC_CORE, LL_ERROR,
               L"CopyFile failed err:%d module_path:%s metainstaller_target_path:%s",
               ::GetLastError(), module_path, target_path);
     return false;
   }
-  RecordFileToDelete(target_path);
   return true;
 }
 

@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include "app/self_image.h"
 #include "app/temp_directory.h"
 #include "base/growable_array.h"
 #include "base/owned_string.h"
@@ -34,7 +35,9 @@ class MetaInstaller {
   // The decoded tar, open and rewound; INVALID_HANDLE_VALUE on failure. The tar
   // file's path is in files_to_delete as soon as a name was obtained.
   HANDLE ExtractTarballToTempLocation();
-  // Copies the stub into temp_dir as "CorvaneUpdateSetup.exe" and records it.
+  // Copies the stub, from the file held open since construction, into temp_dir
+  // as "CorvaneUpdateSetup.exe". The copy is recorded before it is written, so
+  // a partial one goes too.
   bool CopyMetainstallerToTempLocation();
   // The Tar's callback: records `path` and remembers the first ".exe".
   static void OnFileExtracted(void* context, const wchar_t* path);
@@ -48,9 +51,14 @@ class MetaInstaller {
  private:
   // A path that cannot be recorded (the list cannot grow) is simply not removed.
   void RecordFileToDelete(const wchar_t* path);
+  // True when the program to start is the stub's own copy by name: it would
+  // start itself again, without end.
+  bool LaunchesStubCopy() const;
   void LaunchChild();
 
   HINSTANCE instance_;
+  // Opened by the constructor; closed before the child starts.
+  SelfImage self_image_;
   WideString cmdline_;
   WideString exe_path_;
   WideString promo_code_;

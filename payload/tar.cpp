@@ -96,6 +96,8 @@ bool Tar::ExtractOneFile(bool* done) {
   const bool copied = CopyMember(file.get(), static_cast<uint32_t>(size));
   const DWORD copy_error = ::GetLastError();
   file.reset();
+  // A member that did not arrive whole is not left behind (nor reported).
+  if (!copied) ::DeleteFileW(path.c_str());
 
   if (copied) {
     // A path that cannot be recorded is not deleted later; extraction goes on.

@@ -33,7 +33,7 @@ class Tar {
   // Extracts members until the end-of-archive header. Returns true when it was
   // reached; false at the first header or member that fails, with the cause
   // in GetLastError(). Members written before a failure stay written, recorded
-  // and reported.
+  // and reported; the member that failed is deleted again.
   bool ExtractToDir();
 
  private:

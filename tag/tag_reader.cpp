@@ -20,12 +20,25 @@ MappedFile::~MappedFile() { close(); }
 
 bool MappedFile::open(const wchar_t* path) {
   close();
-
-  // A step that fails leaves the owners of the earlier ones to release them in
-  // reverse order (view, mapping, file), keeping the failing call's last error.
   UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
+  return Map(std::move(file));
+}
+
+bool MappedFile::open(HANDLE file) {
+  close();
+  HANDLE duplicate = INVALID_HANDLE_VALUE;
+  if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &duplicate, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS)) {
+    return false;
+  }
+  return Map(UniqueFile(duplicate));
+}
+
+bool MappedFile::Map(UniqueFile file) {
+  // A step that fails leaves the owners of the earlier ones to release them in
+  // reverse order (view, mapping, file), keeping the failing call's last error.
   UniqueKernelHandle mapping(
       ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
   if (!mapping) return false;
@@ -109,15 +122,21 @@ NarrowString ReadTag(MappedFile& file) {
     return NarrowString();
   }
 
-  // The tag goes inside a double-quoted command-line parameter. Only the text
-  // up to the first zero byte is looked at.
-  for (const uint8_t* p = bytes; *p; ++p) {
-    if (*p == '"') {
+  // Only the text up to the first zero byte is the tag: that is all a narrow
+  // string passes on. It goes inside a double-quoted command-line parameter.
+  size_t text_length = 0;
+  for (; text_length < tag_length && bytes[text_length]; ++text_length) {
+    if (bytes[text_length] == '"') {
       VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag tag contains invalid character '\"'");
       return NarrowString();
     }
   }
-  tag.SetLength(tag_length);
+  if (text_length == 0) {
+    // An empty tag is no tag: the caller falls back to the default one.
+    VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag tag is empty");
+    return NarrowString();
+  }
+  tag.SetLength(text_length);
   return tag;
 }
 

@@ -26,6 +26,9 @@ class MappedFile {
   // Closes whatever is open, then opens, maps and measures `path`. False when a
   // step failed (GetLastError() tells which); nothing is held open then.
   bool open(const wchar_t* path);
+  // The same over a file already open for reading; `file` stays the caller's
+  // (a duplicate is held while mapped).
+  bool open(HANDLE file);
   // Releases the view, the mapping and the file; the object is as new after it.
   void close();
 
@@ -41,6 +44,9 @@ class MappedFile {
   int32_t table_size() const { return table_size_; }
 
  private:
+  // Maps `file`, taking it over; nothing is held on failure.
+  bool Map(UniqueFile file);
+
   UniqueFile file_;
   UniqueKernelHandle mapping_;
   UniqueMappedView view_;
@@ -59,9 +65,10 @@ NarrowString GetTag(HMODULE module);
 // the file cannot be opened.
 NarrowString ExtractTag(const wchar_t* file_name);
 
-// The tag of an open file: exactly the stored bytes, without terminator. Empty
-// when the file is not open, has no valid tag record, or the tag holds a
-// double quote before its first zero byte.
+// The tag of an open file: the stored text up to its first zero byte (all of
+// it when it has none), without terminator. Empty when the file is not open,
+// has no valid tag record, the text is empty up to its first zero byte (a
+// record the stub does not count as a tag), or holds a double quote there.
 NarrowString ReadTag(MappedFile& file);
 
 }  // namespace vireo

@@ -1,4 +1,5 @@
 #include "app/child_command_line.h"
+#include "tag/tag_limits.h"
 
 #include <windows.h>
 
@@ -107,13 +108,42 @@ TEST(ChildCommandLine, RefusesAPathWithBlanksThatCannotBeQuoted) {
   EXPECT_TRUE(ComposeChildCommandLine(no_blank.c_str(), L"", "", L"none", &command_line));
 }
 
-TEST(SafeAppendFormat, CutsTextLongerThanTheScratchBuffer) {
+TEST(SafeAppendFormat, CutsTextLongerThanTheScratchBufferAndSaysSo) {
   std::wstring huge(40000, L'x');
   WideString text(L"<");
-  SafeAppendFormat(&text, L"%s", huge.c_str());
+  EXPECT_FALSE(SafeAppendFormat(&text, L"%s", huge.c_str()));
   EXPECT_EQ(text.length(), 1u + 32765u);
-  SafeAppendFormat(&text, L"%S|%s", "narrow", L"wide");
+  EXPECT_TRUE(SafeAppendFormat(&text, L"%S|%s", "narrow", L"wide"));
   EXPECT_EQ(std::wstring(text.c_str() + 1 + 32765), L"narrow|wide");
+}
+
+TEST(ChildCommandLine, NeverComposesALineTheChildWouldGetCut) {
+  const std::wstring exe = L"C:\\Temp\\PKM1A2B.tmp\\setup.exe";
+  const std::string longest = "a=" + std::string(kMaxTagLength - 2, 'y');
+  WideString command_line;
+  // The longest tag the tagger stamps fits even after the longest program path.
+  const std::wstring longest_path = L"C:\\" + std::wstring(kMaxChildProgramPathLength - 7, L'p') +
+                                    L".exe";
+  ASSERT_EQ(longest_path.size(), kMaxChildProgramPathLength);
+  ASSERT_TRUE(ComposeChildCommandLine(longest_path.c_str(), L"", longest.c_str(), L"ABC123",
+                                      &command_line));
+  EXPECT_EQ(command_line.length(), kMaxChildCommandLineLength - 2) << "unquoted path: 2 spare";
+
+  struct {
+    const char* what;
+    std::string tag;
+    std::wstring cmdline;
+  } too_long[] = {
+      {"a tag longer than one formatted piece", "a=" + std::string(40000, 'y'), L""},
+      {"a tag that fits a piece but not the line", "a=" + std::string(32740, 'y'), L""},
+      {"a tail that leaves no room for the tag", longest, L"/install " + std::wstring(32000, L't')},
+      {"a tail longer than one piece", "", std::wstring(33000, L't')},
+  };
+  for (const auto& c : too_long) {
+    EXPECT_FALSE(ComposeChildCommandLine(exe.c_str(), c.cmdline.c_str(), c.tag.c_str(), L"none",
+                                         &command_line))
+        << c.what;
+  }
 }
 
 TEST(StripNomitagSwitch, OnlyATrailingSwitchWithItsBlank) {

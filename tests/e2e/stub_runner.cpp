@@ -22,6 +22,8 @@ std::wstring RequiredPath(const char* variable) {
   return path;
 }
 
+}  // namespace
+
 std::vector<std::wstring> ReadLines(const std::wstring& path) {
   std::vector<std::wstring> lines;
   if (!PathExists(path)) return lines;
@@ -33,6 +35,8 @@ std::vector<std::wstring> ReadLines(const std::wstring& path) {
   }
   return lines;
 }
+
+namespace {
 
 std::wstring KnownFolder(int folder_id) {
   wchar_t path[MAX_PATH] = {};
@@ -85,11 +89,6 @@ std::vector<uint8_t> MakePayload(const std::vector<PayloadMember>& members) {
   const std::vector<uint8_t> image = tar.Finish();
   return EncodePayload(image.data(), image.size());
 }
-
-struct StubRunner::Started {
-  PROCESS_INFORMATION process{};
-  std::wstring record;
-};
 
 StubRunner::StubRunner() {
   stub_program_ = ReadFileBytes(RequiredPath("CORVANE_STUB"));

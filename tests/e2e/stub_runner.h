@@ -55,11 +55,16 @@ class StubRunner {
   std::vector<StubRun> RunTogether(const std::vector<std::wstring>& stubs,
                                    const std::map<std::wstring, std::wstring>& child_environment);
 
- private:
-  struct Started;
+  // Run in two halves, for tests that act while the stub runs.
+  struct Started {
+    PROCESS_INFORMATION process{};
+    std::wstring record;  // where the child records its command line
+  };
   Started Start(const std::wstring& stub, const std::wstring& arguments,
                 const std::map<std::wstring, std::wstring>& child_environment);
   StubRun Finish(Started& started);
+
+ private:
 
   std::vector<uint8_t> stub_program_;
   std::vector<uint8_t> child_program_;
@@ -70,6 +75,9 @@ class StubRunner {
 // The base folder in which the stub makes its work directories: Wine runs it as
 // an elevated administrator, so SystemTemp or Program Files' CorvaneSoftware\Temp.
 std::wstring AdminWorkRoot();
+
+// The lines of a UTF-8 text file, without their line ends; none when it is missing.
+std::vector<std::wstring> ReadLines(const std::wstring& path);
 
 // Names of the PKM*/PKT* entries in `folder`.
 std::vector<std::wstring> WorkEntries(const std::wstring& folder);

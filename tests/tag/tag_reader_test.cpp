@@ -138,10 +138,12 @@ const FileCase kFileCases[] = {
      },
      ""},
     {"QuoteBeforeZeroByte", [](const Bytes& m) { return test::StampTag(m, "ap=\"x\"&b=1"); }, ""},
-    // The quote scan stops at the first zero byte; every stored byte comes back.
+    // The tag is the text before the first zero byte; what follows is not looked at.
     {"QuoteAfterZeroByte",
-     [](const Bytes& m) { return test::StampTag(m, std::string("ap=x\0\"y", 7)); },
-     std::string("ap=x\0\"y", 7)},
+     [](const Bytes& m) { return test::StampTag(m, std::string("ap=x\0\"y", 7)); }, "ap=x"},
+    // Empty up to its first zero byte: no tag, so the caller uses its default.
+    {"EmptyBeforeZeroByte",
+     [](const Bytes& m) { return test::StampTag(m, std::string("\0appguid={X}", 12)); }, ""},
     {"Restamped",
      [](const Bytes& m) { return test::StampTag(test::StampTag(m, "old=1"), "new=2"); }, "new=2"},
     {"Amd64Machine",

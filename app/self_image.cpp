@@ -1,0 +1,119 @@
+#include "app/self_image.h"
+
+#include <cstring>
+
+#include "base/logging/log_interface.h"
+#include "tag/tag_reader.h"
+
+namespace vireo {
+
+namespace {
+
+// The loaded image's headers lie in its first page; so do the file's.
+constexpr DWORD kHeaderCheckBytes = 4096;
+constexpr DWORD kCopyChunkBytes = 1 << 20;
+
+// Offset of the optional header's ImageBase, which the loader rewrites when it
+// moves the image.
+constexpr DWORD kImageBaseOffset = 4 + sizeof(IMAGE_FILE_HEADER) + 28;
+
+// True when the file's first bytes are the module's headers as loaded, the
+// image base aside.
+bool HeadersMatchLoadedImage(HANDLE file, HMODULE module) {
+  const auto* image = reinterpret_cast<const uint8_t*>(module);
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
+  const DWORD nt_offset = static_cast<DWORD>(dos->e_lfanew);
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || nt_offset > kHeaderCheckBytes - sizeof(IMAGE_NT_HEADERS32)) {
+    return false;
+  }
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image + nt_offset);
+  DWORD header_bytes = nt->OptionalHeader.SizeOfHeaders;
+  if (header_bytes > kHeaderCheckBytes) header_bytes = kHeaderCheckBytes;
+  if (header_bytes < nt_offset + sizeof(IMAGE_NT_HEADERS32)) return false;
+
+  uint8_t on_disk[kHeaderCheckBytes];
+  DWORD read = 0;
+  OVERLAPPED at_start = {};
+  if (!::ReadFile(file, on_disk, header_bytes, &read, &at_start) || read != header_bytes) {
+    return false;
+  }
+  const DWORD image_base = nt_offset + kImageBaseOffset;
+  return std::memcmp(on_disk, image, image_base) == 0 &&
+         std::memcmp(on_disk + image_base + 4, image + image_base + 4,
+                     header_bytes - image_base - 4) == 0;
+}
+
+}  // namespace
+
+bool SelfImage::Open(HMODULE module) {
+  file_.reset();
+  wchar_t path[MAX_PATH] = {};
+  const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"GetModuleFileName failed err:%d module_path:%s",
+              ::GetLastError(), path);
+    if (length >= MAX_PATH) ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
+  UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"CreateFile of the stub's own file failed err:%d path:%s",
+              ::GetLastError(), path);
+    return false;
+  }
+  // Another file may have taken the name between the start of the process and
+  // this open.
+  if (!HeadersMatchLoadedImage(file.get(), module)) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"the stub's own file is not the image that was started path:%s",
+              path);
+    ::SetLastError(ERROR_FILE_INVALID);
+    return false;
+  }
+  file_ = std::move(file);
+  return true;
+}
+
+bool SelfImage::CopyTo(const wchar_t* target) const {
+  LARGE_INTEGER size = {};
+  if (!file_ || !::GetFileSizeEx(file_.get(), &size)) {
+    if (!file_) ::SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  MappedFile image;
+  if (!image.open(file_.get())) return false;
+  if (static_cast<uint64_t>(size.QuadPart) > image.mapped_size()) {
+    ::SetLastError(ERROR_FILE_INVALID);
+    return false;
+  }
+
+  UniqueFile copy(::CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!copy) return false;
+  const uint8_t* bytes = image.view();
+  uint64_t remaining = static_cast<uint64_t>(size.QuadPart);
+  while (remaining > 0) {
+    const DWORD chunk = remaining < kCopyChunkBytes ? static_cast<DWORD>(remaining) : kCopyChunkBytes;
+    DWORD written = 0;
+    if (!::WriteFile(copy.get(), bytes, chunk, &written, nullptr)) return false;
+    if (written != chunk) {
+      ::SetLastError(ERROR_WRITE_FAULT);
+      return false;
+    }
+    bytes += chunk;
+    remaining -= chunk;
+  }
+  return true;
+}
+
+NarrowString SelfImage::ReadTag() const {
+  MappedFile image;
+  if (!file_ || !image.open(file_.get())) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTag OpenFailed Failed err:%d module_file_name:%s",
+              ::GetLastError(), L"(the stub's own file)");
+    return NarrowString();
+  }
+  return vireo::ReadTag(image);
+}
+
+}  // namespace vireo

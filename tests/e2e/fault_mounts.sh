@@ -1,0 +1,60 @@
+#!/bin/sh
+# Runs the fault suites of the end-to-end tests, each on a work root prepared
+# for it: Wine runs the stub as an administrator, whose work directories go to
+# the Windows folder's SystemTemp when it exists, else to Program Files'
+# CorvaneSoftware\Temp. Mounting needs root; without it the suites skip and say
+# why.
+#
+#   fault_mounts.sh WINE_RUN TEST_PROGRAM
+set -u
+run=$1
+program=$2
+here=$(cd "$(dirname "$0")" && pwd)
+prefix=${WINEPREFIX:-$here/../../build/wine}
+system_temp="$prefix/drive_c/windows/SystemTemp"
+program_temp="$prefix/drive_c/Program Files (x86)/CorvaneSoftware/Temp"
+
+cleanup() {
+  umount "$system_temp" 2>/dev/null
+  umount "$program_temp" 2>/dev/null
+  rmdir "$system_temp" 2>/dev/null
+}
+trap cleanup EXIT INT TERM
+
+if [ "$(id -u)" != 0 ] || ! mkdir -p "$system_temp" "$program_temp" ||
+   ! mount -t tmpfs -o size=1m tmpfs "$system_temp"; then
+  echo "fault_mounts.sh: cannot mount file systems here (needs root); the fault suites skip"
+  exec "$run" "$program"
+fi
+umount "$system_temp"
+
+status=0
+# CASE FILTER: one suite with CORVANE_FAULT_ROOT naming how its root was prepared.
+suite() {
+  echo "== $1 work root"
+  CORVANE_FAULT_ROOT=$1 "$run" "$program" --gtest_filter="$2" || status=1
+}
+
+# A small file system that the tests fill up to the byte count they need.
+mount -t tmpfs -o size=48m tmpfs "$system_temp"
+suite small 'SmallWorkRoot.*'
+umount "$system_temp"
+
+# Every name the platform could give the tar file is taken, half by empty
+# files, half by empty folders (Wine's temporary names: prefix, hex number 1 to
+# ffff without leading zeros, ".tmp").
+mount -t tmpfs -o size=64m tmpfs "$system_temp"
+( cd "$system_temp" &&
+  printf 'PKT%x.tmp\n' $(seq 1 2 65535) | xargs touch &&
+  printf 'PKT%x.tmp\n' $(seq 2 2 65535) | xargs mkdir )
+suite squatted 'SquattedWorkRoot.*'
+umount "$system_temp"
+
+# Neither administrator root can be written.
+mount -t tmpfs -o ro,size=1m tmpfs "$system_temp"
+mount -t tmpfs -o ro,size=1m tmpfs "$program_temp"
+suite read-only 'ReadOnlyWorkRoot.*'
+umount "$program_temp"
+umount "$system_temp"
+
+exit $status

@@ -1,0 +1,175 @@
+// The real stub under Wine on work roots that fail it for real: a small file
+// system that fills up, names already taken, a read-only root. The file
+// systems are mounted by fault_mounts.sh (as root), which runs each suite with
+// CORVANE_FAULT_ROOT naming the case it prepared; without it the suites skip.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/e2e/stub_end_to_end.h"
+#include "tests/support/file_bytes.h"
+
+namespace vireo::test {
+namespace {
+
+std::string FaultRoot() {
+  const char* value = std::getenv("CORVANE_FAULT_ROOT");
+  return value ? value : "";
+}
+
+// Every entry of `folder`, sorted.
+std::vector<std::wstring> Entries(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::wstring ProgramFilesRoot() {
+  wchar_t program_files[MAX_PATH] = {};
+  SHGetFolderPathW(nullptr, CSIDL_PROGRAM_FILES, nullptr, SHGFP_TYPE_CURRENT, program_files);
+  return std::wstring(program_files) + L"\\CorvaneSoftware\\Temp";
+}
+
+std::wstring SystemTemp() {
+  wchar_t windows[MAX_PATH] = {};
+  GetWindowsDirectoryW(windows, MAX_PATH);
+  return std::wstring(windows) + L"\\SystemTemp";
+}
+
+class FaultyWorkRoot : public StubEndToEnd {
+ protected:
+  void RequireRoot(const char* kind) {
+    if (FaultRoot() != kind) {
+      GTEST_SKIP() << "needs the work root prepared by tests/e2e/fault_mounts.sh (" << kind
+                   << "), which mounts small file systems and must run as root";
+    }
+  }
+};
+
+class SmallWorkRoot : public FaultyWorkRoot {
+ protected:
+  void SetUp() override {
+    RequireRoot("small");
+    if (IsSkipped()) return;
+    StubEndToEnd::SetUp();
+    ASSERT_EQ(AdminWorkRoot(), SystemTemp());
+  }
+  void TearDown() override { DeleteFileW(filler_.c_str()); }
+
+  // Fills the work root's file system until `free_bytes` are left.
+  void LeaveFree(uint64_t free_bytes) {
+    ULARGE_INTEGER available = {};
+    ASSERT_TRUE(GetDiskFreeSpaceExW(SystemTemp().c_str(), &available, nullptr, nullptr));
+    ASSERT_GT(available.QuadPart, free_bytes);
+    filler_ = SystemTemp() + L"\\filler.bin";
+    HANDLE file = CreateFileW(filler_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::vector<uint8_t> block(1 << 20, 0x5A);
+    uint64_t remaining = available.QuadPart - free_bytes;
+    while (remaining > 0) {
+      const DWORD chunk = static_cast<DWORD>(std::min<uint64_t>(remaining, block.size()));
+      DWORD written = 0;
+      ASSERT_TRUE(WriteFile(file, block.data(), chunk, &written, nullptr));
+      remaining -= written;
+    }
+    CloseHandle(file);
+    before_ = Entries(SystemTemp());
+  }
+
+  // Exactly what was there before the run, the filler included.
+  void ExpectRootAsBefore() { EXPECT_EQ(Entries(SystemTemp()), before_); }
+
+  std::vector<uint8_t> Payload() {
+    return MakePayload(
+        {{"setup.exe", runner_.child_program()}, {"data.bin", std::vector<uint8_t>(16 << 20, 0)}});
+  }
+
+  std::wstring filler_;
+  std::vector<std::wstring> before_;
+};
+
+TEST_F(SmallWorkRoot, DiskFullWhileTheTarFileIsWritten) {
+  const std::vector<uint8_t> payload = Payload();
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe", &payload);
+  LeaveFree(6 << 20);
+  const StubRun run = runner_.Run(stub);
+  EXPECT_EQ(run.exit_code, kRunFailed);
+  EXPECT_TRUE(run.child_command_lines.empty());
+  ExpectRootAsBefore();
+}
+
+TEST_F(SmallWorkRoot, DiskFullWhileAMemberIsWritten) {
+  const std::vector<uint8_t> payload = Payload();
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe", &payload);
+  // Room for the tar file and the program, not for the large member as well.
+  LeaveFree(24 << 20);
+  const StubRun run = runner_.Run(stub);
+  EXPECT_EQ(run.exit_code, kRunFailed);
+  EXPECT_TRUE(run.child_command_lines.empty());
+  ExpectRootAsBefore();
+}
+
+// fault_mounts.sh took every PKT name in the work root, half with files and
+// half with folders, before the run.
+class SquattedWorkRoot : public FaultyWorkRoot {
+ protected:
+  void SetUp() override {
+    RequireRoot("squatted");
+    if (IsSkipped()) return;
+    StubEndToEnd::SetUp();
+  }
+};
+
+TEST_F(SquattedWorkRoot, TakenNamesAreNeitherUsedNorTouched) {
+  const std::vector<std::wstring> before = Entries(SystemTemp());
+  ASSERT_EQ(before.size(), 65535u);
+  const StubRun run = runner_.Run(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"));
+  // No name is left for the tar file: the run fails before any child and
+  // leaves every squatter as it was (a folder stays empty, a file stays empty).
+  EXPECT_EQ(run.exit_code, kRunFailed);
+  EXPECT_TRUE(run.child_command_lines.empty());
+  EXPECT_EQ(Entries(SystemTemp()), before);
+  for (const wchar_t* name : {L"\\PKT1.tmp", L"\\PKTffff.tmp", L"\\PKT8000.tmp"}) {
+    EXPECT_TRUE(Entries(SystemTemp() + name).empty()) << name;
+  }
+  ExpectNothingLeftBehind();
+}
+
+// fault_mounts.sh mounted both admin work roots read-only.
+class ReadOnlyWorkRoot : public FaultyWorkRoot {
+ protected:
+  void SetUp() override {
+    RequireRoot("read-only");
+    if (IsSkipped()) return;
+    StubEndToEnd::SetUp();
+  }
+};
+
+TEST_F(ReadOnlyWorkRoot, NoWritableRootFailsBeforeAnything) {
+  const std::wstring program_root = ProgramFilesRoot();
+  const std::vector<std::wstring> system_before = Entries(SystemTemp());
+  const std::vector<std::wstring> program_before = Entries(program_root);
+  const StubRun run = runner_.Run(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"));
+  EXPECT_EQ(run.exit_code, kRunFailed);
+  EXPECT_TRUE(run.child_command_lines.empty());
+  EXPECT_EQ(Entries(SystemTemp()), system_before);
+  EXPECT_EQ(Entries(program_root), program_before);
+}
+
+}  // namespace
+}  // namespace vireo::test
