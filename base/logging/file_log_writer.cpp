@@ -7,6 +7,7 @@
 
 #include "base/file_operations.h"
 #include "base/heap.h"
+#include "base/path_routines.h"
 #include "base/logging/fatal_report.h"
 #include "base/logging/logging.h"
 #include "base/logging/logging_configuration.h"
@@ -25,6 +26,7 @@ constexpr const wchar_t* kSessionManagerKey = L"SYSTEM\\CurrentControlSet\\Contr
 constexpr const wchar_t* kPendingRenamesValue = L"PendingFileRenameOperations";
 constexpr size_t kMaxPendingRenameChars = 1048575;
 constexpr uint64_t kTruncationFactor = 10;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 constexpr BYTE kByteOrderMark[] = {0xFF, 0xFE};
 constexpr BYTE kWideLineEnd[] = {0x0D, 0x00, 0x0A, 0x00};
@@ -41,6 +43,26 @@ void RunHoldingMutex(HANDLE mutex, Body&& body) {
     if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) ::ReleaseMutex(mutex);
     return EXCEPTION_CONTINUE_SEARCH;
   });
+}
+
+// Creates `folder`, and first the folders above it that are missing, each with
+// the protected DACL and Administrators as owner (the log folder itself with
+// the right for users to add the log file). True when the folder exists now.
+bool CreateLogFolderTree(const wchar_t* folder, bool log_folder) {
+  if (FileExists(folder)) return true;
+  const WideString parent = GetDirectoryFromPath(folder);
+  if (parent.empty() || ::lstrcmpiW(parent.c_str(), folder) == 0) return false;
+  if (!CreateLogFolderTree(parent.c_str(), false)) return false;
+  SecurityAttributes security = BuildLogFolderSecurity(log_folder);
+  return ::CreateDirectoryW(folder, security.get()) || ::GetLastError() == ERROR_ALREADY_EXISTS;
+}
+
+// A handle on the folder itself (a link or junction there is opened, not
+// followed), with the access to read its attributes and its owner.
+HANDLE OpenFolder(const wchar_t* folder) {
+  return ::CreateFileW(folder, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
 }
 
 }  // namespace
@@ -88,15 +110,11 @@ FileLogWriter::FileLogWriter(const wchar_t* path, bool append, const Logging& lo
 FileLogWriter::~FileLogWriter() { Close(); }
 
 void FileLogWriter::Close() {
-  if (file_) {
-    ::CloseHandle(file_);
-    file_ = nullptr;
-  }
+  file_.reset();
   if (mutex_) {
     // Fails quietly when this thread does not hold it.
-    ::ReleaseMutex(mutex_);
-    ::CloseHandle(mutex_);
-    mutex_ = nullptr;
+    ::ReleaseMutex(mutex_.get());
+    mutex_.reset();
   }
 }
 
@@ -104,7 +122,7 @@ void FileLogWriter::Write(const LogRecord& record) {
   if (!opened_) OpenOnce();
   if (!ready_) return;
   if (!TakeWriteMutex()) return;
-  RunHoldingMutex(mutex_, [&] { WriteLine(record); });
+  RunHoldingMutex(mutex_.get(), [&] { WriteLine(record); });
   ReleaseWriteMutex();
 }
 
@@ -112,27 +130,27 @@ void FileLogWriter::WriteLine(const LogRecord& record) {
   // The whole end-of-file offset: its low half alone would wrap past 4 GiB and
   // let the file grow without bound.
   LONG high = 0;
-  const DWORD low = ::SetFilePointer(file_, 0, &high, FILE_END);
+  const DWORD low = ::SetFilePointer(file_.get(), 0, &high, FILE_END);
   const uint64_t end =
       low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR
           ? 0
           : (static_cast<uint64_t>(static_cast<DWORD>(high)) << 32) | low;
   if (end >= kTruncationFactor * max_size_ && !TruncateLog()) return;
 
-  ::SetFilePointer(file_, 0, nullptr, FILE_END);
+  ::SetFilePointer(file_.get(), 0, nullptr, FILE_END);
   if (record.prefix) WriteText(record.prefix);
   if (record.message) WriteText(record.message);
   if (wide_) {
-    WriteBytes(file_, kWideLineEnd, sizeof(kWideLineEnd));
+    WriteBytes(file_.get(), kWideLineEnd, sizeof(kWideLineEnd));
   } else {
-    WriteBytes(file_, kNarrowLineEnd, sizeof(kNarrowLineEnd));
+    WriteBytes(file_.get(), kNarrowLineEnd, sizeof(kNarrowLineEnd));
   }
 }
 
 void FileLogWriter::WriteText(const wchar_t* text) {
   const size_t length = static_cast<size_t>(::lstrlenW(text));
   if (wide_) {
-    WriteBytes(file_, text, length * sizeof(wchar_t));
+    WriteBytes(file_.get(), text, length * sizeof(wchar_t));
     return;
   }
   // An 8-bit log keeps the low-order byte of each UTF-16 unit.
@@ -141,7 +159,7 @@ void FileLogWriter::WriteText(const wchar_t* text) {
   char* bytes = narrow.data();
   for (size_t i = 0; i < length; ++i) bytes[i] = static_cast<char>(text[i] & 0xFF);
   narrow.SetLength(length);
-  WriteBytes(file_, narrow.c_str(), length);
+  WriteBytes(file_.get(), narrow.c_str(), length);
 }
 
 void FileLogWriter::WriteBytes(HANDLE file, const void* bytes, size_t size) {
@@ -161,7 +179,7 @@ void FileLogWriter::OpenOnce() {
   if (existed) append_ = true;
   if (!TakeWriteMutex()) return;
 
-  RunHoldingMutex(mutex_, [&] { OpenLogFile(); });
+  RunHoldingMutex(mutex_.get(), [&] { OpenLogFile(); });
   if (!file_) {
     ::OutputDebugStringW(ScratchFormat(L"LOG_SYSTEM: [%s]: Could not create logging file %s\n",
                                        process_label_.c_str(), path_.c_str()));
@@ -174,14 +192,15 @@ void FileLogWriter::OpenOnce() {
 bool FileLogWriter::CreateWriteMutex() {
   mutex_name_ = LogMutexName(path_.c_str());
   SecurityAttributes security = BuildLogMutexSecurity();
-  mutex_ = CreateSyncMutex(mutex_name_.c_str(), security.get());
+  const HANDLE mutex = CreateSyncMutex(mutex_name_.c_str(), security.get());
   const DWORD error = ::GetLastError();
-  return mutex_ && error == ERROR_ALREADY_EXISTS;
+  mutex_.reset(mutex);
+  return mutex && error == ERROR_ALREADY_EXISTS;
 }
 
 bool FileLogWriter::TakeWriteMutex() {
   if (!mutex_) return false;
-  const DWORD result = ::WaitForSingleObject(mutex_, kLogMutexWaitMs);
+  const DWORD result = ::WaitForSingleObject(mutex_.get(), kLogMutexWaitMs);
   // An abandoned mutex was left by a process that died while writing: take it over.
   if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) return true;
   ::OutputDebugStringW(ScratchFormat(L"LOG_SYSTEM: [%s]: Could not acquire logging mutex %s\n",
@@ -190,58 +209,140 @@ bool FileLogWriter::TakeWriteMutex() {
   return false;
 }
 
-void FileLogWriter::ReleaseWriteMutex() { ::ReleaseMutex(mutex_); }
+void FileLogWriter::ReleaseWriteMutex() { ::ReleaseMutex(mutex_.get()); }
 
 bool FileLogWriter::OpenLogFile() {
   const WideString directory = GetDirectoryFromPath(path_.c_str());
-  // Checked before anything is moved, created or emptied: through a junction
-  // or link on the way, CREATE_ALWAYS would empty, and the DACL below would
-  // open up, a file somewhere else.
+  const WideString name = GetFileNameFromPath(path_.c_str());
+  // A first look along the path, before anything is created or moved: a link
+  // in a folder above the log's shows only there (and Wine shows a linked
+  // folder only by its path).
   if (HasReparsePointOnTheWay(directory.c_str())) {
     ReportReparsePoint();
     return false;
   }
+  const UniqueFile folder = OpenLogFolder(directory.c_str());
+  if (!folder) return false;
 
-  if (GetFileSizeFromAttributes(path_.c_str()) > max_size_) MoveToBackup();
+  // The file is opened relative to the checked folder's handle (NtCreateFile
+  // with that root, as on every version from Windows 2000 on): it is an entry
+  // of that very folder, and no path is looked up again between the check and
+  // the use. Opened by path and compared afterwards, the file would need its
+  // final name (GetFinalPathNameByHandleW, missing before Windows Vista) or
+  // its parent's identity, which the platform does not give for a file.
+  UniqueFile file;
+  // Above the cap, the file found there is moved to the backup, once it has
+  // passed the checks. Looked at through a handle that reads attributes only,
+  // which no other process's sharing can refuse.
+  if (SUCCEEDED(File::OpenRelative(folder.get(), name.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT,
+                                   &file))) {
+    if (!IsUsableLogFile(file.get())) return false;
+    LARGE_INTEGER size = {};
+    if (::GetFileSizeEx(file.get(), &size) && static_cast<uint64_t>(size.QuadPart) > max_size_) {
+      MoveToBackup(file.get(), folder.get());
+    }
+  }
 
-  // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than its target,
-  // so the handle test below sees it.
-  const HANDLE file = ::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, append_ ? OPEN_ALWAYS : CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    file_ = nullptr;
+  // FILE_OPEN_REPARSE_POINT opens a link in the file's place itself rather
+  // than its target, so the check below sees it. Nothing is emptied by the
+  // open: CREATE_ALWAYS would empty whatever the name leads to before any
+  // check could run.
+  if (FAILED(File::OpenRelative(folder.get(), name.c_str(), GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                                FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, &file)) ||
+      !IsUsableLogFile(file.get())) {
     return false;
   }
-  file_ = file;
-
-  // Tested again once the file is open, against a swap made in the meantime.
-  bool reparse = true;
-  File::IsReparsePoint(directory.c_str(), &reparse);
-  if (reparse || IsHandleReparsePoint(file_)) {
-    ReportReparsePoint();
-    ::CloseHandle(file_);
-    file_ = nullptr;
-    return false;
+  if (!append_) {
+    ::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+    ::SetEndOfFile(file.get());
   }
 
-  SetLogFileDacl(path_.c_str());
+  // Through a second handle on the same file, opened for the DACL alone: the
+  // writer's own handle keeps only what writing needs, and a process that may
+  // not change the DACL (the file is another user's) still writes.
+  UniqueFile dacl_writer;
+  if (SUCCEEDED(File::OpenRelative(file.get(), L"", WRITE_DAC, kShareAll, FILE_OPEN,
+                                   FILE_NON_DIRECTORY_FILE, &dacl_writer))) {
+    SetLogFileDacl(dacl_writer.get());
+  }
 
   LARGE_INTEGER size = {};
-  if (wide_ && ::GetFileSizeEx(file_, &size) && size.QuadPart == 0) {
-    ::SetFilePointer(file_, 0, nullptr, FILE_BEGIN);
-    WriteBytes(file_, kByteOrderMark, sizeof(kByteOrderMark));
+  if (wide_ && ::GetFileSizeEx(file.get(), &size) && size.QuadPart == 0) {
+    ::SetFilePointer(file.get(), 0, nullptr, FILE_BEGIN);
+    WriteBytes(file.get(), kByteOrderMark, sizeof(kByteOrderMark));
+  }
+  file_ = std::move(file);
+  return true;
+}
+
+// The log folder, created when it is missing, and checked through its handle:
+// a folder, not a reparse point, owned by an administrator. Someone else's
+// folder could be changed under the writer at any moment (a file swapped for
+// a link, the folder for a junction); the writer does not use it at all.
+UniqueFile FileLogWriter::OpenLogFolder(const wchar_t* directory) {
+  UniqueFile folder(OpenFolder(directory));
+  if (!folder) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return folder;
+    if (!CreateLogFolderTree(directory, true)) return folder;
+    folder.reset(OpenFolder(directory));
+    if (!folder) return folder;
+  }
+  if (IsHandleReparsePoint(folder.get())) {
+    ReportReparsePoint();
+    return UniqueFile();
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!::GetFileInformationByHandle(folder.get(), &info) ||
+      (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return UniqueFile();
+  }
+  if (!IsLogFolderOwnerTrusted(folder.get())) {
+    ::OutputDebugStringW(ScratchFormat(
+        L"LOG_SYSTEM: [%s]: ERROR - Log folder %s is not owned by Administrators or SYSTEM",
+        process_label_.c_str(), directory));
+    return UniqueFile();
+  }
+  return folder;
+}
+
+// What the file behind `file` must be before anything is written to it,
+// moved, emptied or given a DACL: a regular file with this one name. A second
+// name is a hard link, and the same bytes are then another file as well,
+// maybe one that the writer's user may change and the linking user may not.
+bool FileLogWriter::IsUsableLogFile(HANDLE file) {
+  if (IsHandleReparsePoint(file)) {
+    ReportReparsePoint();
+    return false;
+  }
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!::GetFileInformationByHandle(file, &info)) return false;
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    ReportRefusal(L"is not a regular file");
+    return false;
+  }
+  if (info.nNumberOfLinks != 1) {
+    ReportRefusal(L"has more than one link");
+    return false;
   }
   return true;
 }
 
+void FileLogWriter::ReportRefusal(const wchar_t* what) {
+  ::OutputDebugStringW(ScratchFormat(L"LOG_SYSTEM: [%s]: ERROR - Log file %s %s",
+                                     process_label_.c_str(), path_.c_str(), what));
+}
+
 bool FileLogWriter::HasReparsePointOnTheWay(const wchar_t* directory) {
   // Every folder from the log's own up to the root, then the file itself when
-  // it exists. A folder whose attributes cannot be read counts as one.
+  // it exists. A folder that is still to be created is none; one that exists
+  // but whose attributes cannot be read counts as one.
   WideString folder(directory);
   for (;;) {
-    bool reparse = true;
-    File::IsReparsePoint(folder.c_str(), &reparse);
+    bool reparse = FileExists(folder.c_str());
+    if (reparse) File::IsReparsePoint(folder.c_str(), &reparse);
     if (reparse) return true;
     WideString parent = GetDirectoryFromPath(folder.c_str());
     if (parent.empty() || ::lstrcmpiW(parent.c_str(), folder.c_str()) == 0) break;
@@ -257,12 +358,15 @@ void FileLogWriter::ReportReparsePoint() {
                                      process_label_.c_str(), path_.c_str()));
 }
 
-bool FileLogWriter::MoveToBackup() {
+bool FileLogWriter::MoveToBackup(HANDLE file, HANDLE folder) {
   ::OutputDebugStringW(L"LOG_SYSTEM: trying to move log file to backup\n");
   WideString backup(path_);
   backup.Append(L".bak");
-  if (SUCCEEDED(File::Move(path_.c_str(), backup.c_str()))) return true;
+  // The checked file itself is renamed, beside itself in the checked folder.
+  if (SUCCEEDED(File::Move(file, folder, GetFileNameFromPath(backup.c_str()).c_str()))) return true;
   ::OutputDebugStringW(L"LOG_SYSTEM: failed to move log file to backup\n");
+  // The reboot moves whatever has the name by then; it is asked for only for
+  // a file that passed the checks.
   if (!IsBackupMovePending()) File::MoveAfterReboot(path_.c_str(), backup.c_str());
   return false;
 }
@@ -309,11 +413,13 @@ bool FileLogWriter::IsBackupMovePending() {
 }
 
 bool FileLogWriter::TruncateLog() {
-  const HANDLE file = ::CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                    nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  if (wide_) WriteBytes(file, kByteOrderMark, sizeof(kByteOrderMark));
-  ::CloseHandle(file);
+  // Through the writer's own, checked handle: an open by name could reach
+  // whatever has the name by now.
+  if (::SetFilePointer(file_.get(), 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+      !::SetEndOfFile(file_.get())) {
+    return false;
+  }
+  if (wide_) WriteBytes(file_.get(), kByteOrderMark, sizeof(kByteOrderMark));
   return true;
 }
 

@@ -3,6 +3,9 @@
 // the product: each line goes to the current end of the file under a named
 // mutex derived from the path. A file above the size cap is moved to a ".bak"
 // backup at open; one that reaches ten times the cap is emptied in place.
+// The file is opened, checked, moved, emptied and given its DACL through
+// handles, inside a folder that an administrator owns: never through a link,
+// a reparse point or a folder that someone else put in its place.
 
 #include <windows.h>
 
@@ -10,6 +13,7 @@
 
 #include "base/logging/log_writer.h"
 #include "base/owned_string.h"
+#include "base/unique_handle.h"
 
 namespace vireo {
 
@@ -60,7 +64,10 @@ class FileLogWriter : public LogWriter {
   bool OpenLogFile();
   bool HasReparsePointOnTheWay(const wchar_t* directory);
   void ReportReparsePoint();
-  bool MoveToBackup();
+  UniqueFile OpenLogFolder(const wchar_t* directory);
+  bool IsUsableLogFile(HANDLE file);
+  void ReportRefusal(const wchar_t* what);
+  bool MoveToBackup(HANDLE file, HANDLE folder);
   bool IsBackupMovePending();
   bool TruncateLog();
   void WriteLine(const LogRecord& record);
@@ -73,9 +80,9 @@ class FileLogWriter : public LogWriter {
   bool append_;
   bool wide_ = true;
   WideString mutex_name_;
-  HANDLE mutex_ = nullptr;
+  UniqueKernelHandle mutex_;
   WideString path_;
-  HANDLE file_ = nullptr;
+  UniqueFile file_;
   WideString process_label_;
 };
 

@@ -19,9 +19,9 @@ static_assert(kAceFixedBytes == 8, "ACE header and mask");
 
 Dacl::~Dacl() { DropAcl(); }
 
-bool Dacl::AddAllowedAce(const Sid& sid, ACCESS_MASK mask) {
+bool Dacl::AddAllowedAce(const Sid& sid, ACCESS_MASK mask, BYTE flags) {
   if (!sid.is_valid()) return false;
-  if (!entries_.TryAppend(Entry{sid, mask})) RaiseFatalError(kFatalAllocationFailure);
+  if (!entries_.TryAppend(Entry{sid, mask, flags})) RaiseFatalError(kFatalAllocationFailure);
   DropAcl();
   return true;
 }
@@ -46,7 +46,7 @@ const ACL* Dacl::GetAcl() {
     BYTE ace_bytes[kAceFixedBytes + SECURITY_MAX_SID_SIZE] = {};
     auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace_bytes);
     ace->Header.AceType = ACCESS_ALLOWED_ACE_TYPE;
-    ace->Header.AceFlags = 0;  // Applies to the object itself; nothing inherits it.
+    ace->Header.AceFlags = entry.flags;
     ace->Header.AceSize = static_cast<WORD>(kAceFixedBytes + sid_length);
     ace->Mask = entry.mask;
     std::memcpy(&ace->SidStart, entry.sid.get(), sid_length);

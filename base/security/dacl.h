@@ -1,6 +1,7 @@
 #pragma once
-// A discretionary ACL under construction: a list of allow ACEs (flags 0, so
-// nothing is inherited) turned into exactly sized ACL bytes on demand. Failures
+// A discretionary ACL under construction: a list of allow ACEs (by default with
+// flags 0, so nothing inherits them) turned into exactly sized ACL bytes on
+// demand. Failures
 // raise (see base/fatal_error.h): kFatalAllocationFailure for memory,
 // kFatalInvalidOperation for a failing platform call.
 
@@ -20,9 +21,10 @@ class Dacl {
   Dacl(const Dacl&) = delete;
   Dacl& operator=(const Dacl&) = delete;
 
-  // Appends an ACCESS_ALLOWED_ACE granting `mask` to `sid` and drops the cached
-  // ACL bytes. False, with the DACL unchanged, when `sid` is not valid.
-  bool AddAllowedAce(const Sid& sid, ACCESS_MASK mask);
+  // Appends an ACCESS_ALLOWED_ACE granting `mask` to `sid`, with the ACE flags
+  // `flags` (OBJECT_INHERIT_ACE, CONTAINER_INHERIT_ACE, ...), and drops the
+  // cached ACL bytes. False, with the DACL unchanged, when `sid` is not valid.
+  bool AddAllowedAce(const Sid& sid, ACCESS_MASK mask, BYTE flags = 0);
 
   // The ACL (revision 2, AclSize 8 plus the ACE sizes, ACEs in the order added),
   // built on first use and kept until the DACL changes or is destroyed.
@@ -34,6 +36,7 @@ class Dacl {
   struct Entry {
     Sid sid;
     ACCESS_MASK mask;
+    BYTE flags;
   };
 
   void DropAcl();

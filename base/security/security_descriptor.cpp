@@ -59,6 +59,31 @@ void SecurityDescriptor::SetDacl(Dacl* dacl) {
   if (present) HeapRelease(previous);
 }
 
+void SecurityDescriptor::SetOwner(const Sid& sid) {
+  if (!descriptor_ || is_self_relative() || !sid.is_valid()) RaiseFatalError(kFatalInvalidOperation);
+  const DWORD length = sid.length();
+  void* copy = AllocateOrRaise(length);
+  if (!::CopySid(length, copy, sid.get())) {
+    HeapRelease(copy);
+    RaiseFatalError(kFatalInvalidOperation);
+  }
+  PSID previous = nullptr;
+  BOOL defaulted = FALSE;
+  ::GetSecurityDescriptorOwner(descriptor_, &previous, &defaulted);
+  if (!::SetSecurityDescriptorOwner(descriptor_, copy, FALSE)) {
+    HeapRelease(copy);
+    RaiseFatalError(kFatalInvalidOperation);
+  }
+  HeapRelease(previous);
+}
+
+void SecurityDescriptor::ProtectDacl() {
+  if (!descriptor_ || is_self_relative() ||
+      !::SetSecurityDescriptorControl(descriptor_, SE_DACL_PROTECTED, SE_DACL_PROTECTED)) {
+    RaiseFatalError(kFatalInvalidOperation);
+  }
+}
+
 SecurityDescriptor SecurityDescriptor::MakeSelfRelative() const {
   if (!descriptor_) RaiseFatalError(kFatalInvalidOperation);
   DWORD length = ::GetSecurityDescriptorLength(descriptor_);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include "base/security/dacl.h"
+#include "base/security/sid.h"
 
 namespace vireo {
 
@@ -29,6 +30,14 @@ class SecurityDescriptor {
   // Sets a copy of `dacl`'s ACL (its bytes in use) as the DACL, present and not
   // defaulted, on an absolute descriptor; the copy belongs to the descriptor.
   void SetDacl(Dacl* dacl);
+
+  // Sets a copy of `sid` as the owner, not defaulted, on an absolute
+  // descriptor; the copy belongs to the descriptor.
+  void SetOwner(const Sid& sid);
+
+  // Marks the DACL protected: an object created with it inherits nothing from
+  // its parent.
+  void ProtectDacl();
 
   // A self-relative copy: MakeSelfRelativeSD of an absolute descriptor, or a
   // byte copy of a self-relative one.

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 #include <aclapi.h>
+#include <sddl.h>
 #include <winioctl.h>
 
 #include <gtest/gtest.h>
@@ -142,10 +143,10 @@ TEST(BuildLogMutexSecurity, AFreshMutexCarriesTheDaclAndAnExistingOneKeepsItsOwn
   for (HANDLE handle : {again, reader, mutex}) CloseHandle(handle);
 }
 
-// What the replaced SetNamedSecurityInfoW was asked to write.
+// What the replaced SetSecurityInfo was asked to write.
 struct SecurityWrite {
   int calls = 0;
-  std::wstring path;
+  HANDLE handle = nullptr;
   SE_OBJECT_TYPE type = SE_UNKNOWN_OBJECT_TYPE;
   SECURITY_INFORMATION information = 0;
   bool owner_group_sacl_null = false;
@@ -153,10 +154,11 @@ struct SecurityWrite {
   DWORD result = ERROR_SUCCESS;
 } security_write;
 
-DWORD WINAPI RecordSecurityWrite(LPWSTR path, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
-                                 PSID owner, PSID group, PACL dacl, PACL sacl) {
+DWORD WINAPI RecordSecurityWrite(HANDLE handle, SE_OBJECT_TYPE type,
+                                 SECURITY_INFORMATION information, PSID owner, PSID group,
+                                 PACL dacl, PACL sacl) {
   ++security_write.calls;
-  security_write.path = path;
+  security_write.handle = handle;
   security_write.type = type;
   security_write.information = information;
   security_write.owner_group_sacl_null = !owner && !group && !sacl;
@@ -169,34 +171,44 @@ class LogFileDaclTest : public ::testing::Test {
  protected:
   void SetUp() override { security_write = SecurityWrite(); }
   void TearDown() override {
-    SetNamedSecurityInfoForTesting(nullptr);
+    SetSecurityInfoForTesting(nullptr);
     LocalFree(descriptor_);
+    if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
+  }
+
+  // A log file of the test's own, open with `access`.
+  HANDLE OpenFile(DWORD access) {
+    file_ = CreateFileW((scratch_ / L"CorvaneUpdate.log").c_str(), access,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_NE(file_, INVALID_HANDLE_VALUE);
+    return file_;
   }
 
   // The file's DACL as the platform reports it; the descriptor is freed with the test.
-  ACL* ReadDacl(const std::wstring& path) {
+  ACL* ReadDacl(HANDLE file) {
     ACL* dacl = nullptr;
     LocalFree(descriptor_);
     descriptor_ = nullptr;
-    const DWORD result =
-        GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                              nullptr, &dacl, nullptr, &descriptor_);
+    const DWORD result = GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                         nullptr, &dacl, nullptr, &descriptor_);
     EXPECT_EQ(result, static_cast<DWORD>(ERROR_SUCCESS));
     return dacl;
   }
 
   test::ScratchDirectory scratch_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-TEST_F(LogFileDaclTest, WritesOneUsersAceAndNothingElse) {
-  SetNamedSecurityInfoForTesting(&RecordSecurityWrite);
-  const std::wstring path = scratch_ / L"CorvaneUpdate.log";
+TEST_F(LogFileDaclTest, WritesOneUsersAceThroughTheHandleAndNothingElse) {
+  SetSecurityInfoForTesting(&RecordSecurityWrite);
+  const HANDLE file = OpenFile(GENERIC_WRITE | WRITE_DAC);
   SetLastError(ERROR_INVALID_FUNCTION);
-  EXPECT_TRUE(SetLogFileDacl(path.c_str()));
+  EXPECT_TRUE(SetLogFileDacl(file));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   ASSERT_EQ(security_write.calls, 1);
-  EXPECT_EQ(security_write.path, path);
+  EXPECT_EQ(security_write.handle, file);
   EXPECT_EQ(security_write.type, SE_FILE_OBJECT);
   // Neither protected nor unprotected: the inherited ACEs stay as they are.
   EXPECT_EQ(security_write.information,
@@ -210,29 +222,30 @@ TEST_F(LogFileDaclTest, WritesOneUsersAceAndNothingElse) {
 }
 
 TEST_F(LogFileDaclTest, AFailedWriteLeavesItsCodeAsTheLastError) {
-  SetNamedSecurityInfoForTesting(&RecordSecurityWrite);
+  SetSecurityInfoForTesting(&RecordSecurityWrite);
   security_write.result = ERROR_ACCESS_DENIED;
   SetLastError(0);
-  EXPECT_FALSE(SetLogFileDacl(L"C:\\anything.log"));
+  EXPECT_FALSE(SetLogFileDacl(OpenFile(GENERIC_WRITE | WRITE_DAC)));
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
-  // A null path is refused before anything is written.
-  SetLastError(ERROR_INVALID_FUNCTION);
-  EXPECT_FALSE(SetLogFileDacl(nullptr));
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+  // No handle is refused before anything is written.
+  for (const HANDLE none : {static_cast<HANDLE>(nullptr), INVALID_HANDLE_VALUE}) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    EXPECT_FALSE(SetLogFileDacl(none));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_FUNCTION));
+  }
   EXPECT_EQ(security_write.calls, 1);
 }
 
 TEST_F(LogFileDaclTest, OnARealFileEveryTimeItIsOpened) {
-  const std::wstring path = scratch_ / L"CorvaneUpdate.log";
-  ASSERT_TRUE(test::CreateEmptyFile(path));
+  const HANDLE file = OpenFile(GENERIC_WRITE | WRITE_DAC | READ_CONTROL);
   for (int time = 0; time < 2; ++time) {
     SCOPED_TRACE(time);
     SetLastError(ERROR_INVALID_FUNCTION);
-    EXPECT_TRUE(SetLogFileDacl(path.c_str()));
+    EXPECT_TRUE(SetLogFileDacl(file));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SUCCESS));
   }
-  ACL* dacl = ReadDacl(path);
+  ACL* dacl = ReadDacl(file);
   ASSERT_NE(dacl, nullptr);
   BYTE users[SECURITY_MAX_SID_SIZE];
   DWORD size = sizeof(users);
@@ -247,11 +260,149 @@ TEST_F(LogFileDaclTest, OnARealFileEveryTimeItIsOpened) {
   ExpectExplicitAces(dacl, {{WinBuiltinUsersSid, 0xC0010000}});
 }
 
-TEST_F(LogFileDaclTest, AMissingFileGivesTheWritesError) {
+// The write needs WRITE_DAC on the handle; without it the platform's refusal
+// is the answer, and the file stays as it was.
+TEST_F(LogFileDaclTest, AHandleWithoutWriteDacGivesTheWritesError) {
   SetLastError(0);
-  EXPECT_FALSE(SetLogFileDacl((scratch_ / L"missing\\CorvaneUpdate.log").c_str()));
-  const DWORD error = GetLastError();
-  EXPECT_TRUE(error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) << error;
+  EXPECT_FALSE(SetLogFileDacl(OpenFile(GENERIC_WRITE)));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+}
+
+struct ExpectedFolderAce {
+  WELL_KNOWN_SID_TYPE sid;
+  ACCESS_MASK mask;
+  BYTE flags;
+};
+
+TEST(BuildLogFolderSecurity, AdministratorsOwnAProtectedDaclThatUsersMayOnlyReadBelow) {
+  constexpr BYTE kBelow = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
+  const std::vector<ExpectedFolderAce> parent = {
+      {WinLocalSystemSid, FILE_ALL_ACCESS, kBelow},
+      {WinBuiltinAdministratorsSid, FILE_ALL_ACCESS, kBelow},
+      {WinBuiltinUsersSid, 0x1200A9, kBelow},
+  };
+  std::vector<ExpectedFolderAce> log_folder = parent;
+  // Users add the log file and its backup to the log folder itself, nothing more.
+  log_folder.push_back({WinBuiltinUsersSid, FILE_ADD_FILE, 0});
+
+  for (const bool is_log_folder : {false, true}) {
+    SCOPED_TRACE(is_log_folder ? "log folder" : "folder above it");
+    SecurityAttributes security = BuildLogFolderSecurity(is_log_folder);
+    EXPECT_EQ(security.get()->nLength, 12u);
+    EXPECT_FALSE(security.get()->bInheritHandle);
+    EXPECT_EQ(security.get()->lpSecurityDescriptor, security.self_relative().get());
+    for (const SecurityDescriptor* form : {&security.self_relative(), &security.absolute()}) {
+      const PSECURITY_DESCRIPTOR descriptor = form->get();
+      ASSERT_TRUE(IsValidSecurityDescriptor(descriptor));
+      SECURITY_DESCRIPTOR_CONTROL control = 0;
+      DWORD revision = 0;
+      ASSERT_TRUE(GetSecurityDescriptorControl(descriptor, &control, &revision));
+      // Protected: nothing that the folder above grants reaches it.
+      EXPECT_TRUE(control & SE_DACL_PROTECTED);
+      EXPECT_TRUE(control & SE_DACL_PRESENT);
+      EXPECT_FALSE(control & SE_OWNER_DEFAULTED);
+
+      PSID owner = nullptr;
+      BOOL defaulted = TRUE;
+      ASSERT_TRUE(GetSecurityDescriptorOwner(descriptor, &owner, &defaulted));
+      BYTE administrators[SECURITY_MAX_SID_SIZE];
+      DWORD size = sizeof(administrators);
+      ASSERT_TRUE(CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size));
+      ASSERT_NE(owner, nullptr);
+      EXPECT_TRUE(EqualSid(owner, administrators));
+
+      BOOL present = FALSE;
+      ACL* dacl = nullptr;
+      ASSERT_TRUE(GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted));
+      const std::vector<ExpectedFolderAce>& expected = is_log_folder ? log_folder : parent;
+      ASSERT_EQ(dacl->AceCount, expected.size());
+      for (DWORD i = 0; i < dacl->AceCount; ++i) {
+        SCOPED_TRACE(i);
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        ASSERT_TRUE(GetAce(dacl, i, reinterpret_cast<void**>(&ace)));
+        EXPECT_EQ(ace->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+        EXPECT_EQ(ace->Header.AceFlags, expected[i].flags);
+        EXPECT_EQ(ace->Mask, expected[i].mask);
+        BYTE sid[SECURITY_MAX_SID_SIZE];
+        size = sizeof(sid);
+        ASSERT_TRUE(CreateWellKnownSid(expected[i].sid, nullptr, sid, &size));
+        EXPECT_TRUE(EqualSid(&ace->SidStart, sid));
+      }
+    }
+  }
+}
+
+// An administrator's process (as every Wine process is) may name
+// Administrators as the owner of what it creates.
+TEST(BuildLogFolderSecurity, AnAdministratorCreatesFoldersWithIt) {
+  test::ScratchDirectory scratch;
+  for (const bool is_log_folder : {false, true}) {
+    const std::wstring folder = scratch / (is_log_folder ? L"Log" : L"Update");
+    SecurityAttributes security = BuildLogFolderSecurity(is_log_folder);
+    EXPECT_TRUE(CreateDirectoryW(folder.c_str(), security.get())) << GetLastError();
+  }
+}
+
+// Owners that GetSecurityInfo reports, by handle: Wine shows the same owner
+// for every file and keeps none that is set.
+struct ReportedOwners {
+  HANDLE folder = nullptr;
+  std::wstring folder_owner;  // empty: the read fails
+  std::wstring other_owner;   // of every other handle: the common application data
+  int reads = 0;
+} reported_owners;
+
+DWORD WINAPI ReportOwner(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
+                         PSID* owner, PSID* group, PACL* dacl, PACL* sacl,
+                         PSECURITY_DESCRIPTOR* descriptor) {
+  ++reported_owners.reads;
+  EXPECT_EQ(type, SE_FILE_OBJECT);
+  EXPECT_EQ(information, static_cast<SECURITY_INFORMATION>(OWNER_SECURITY_INFORMATION));
+  EXPECT_EQ(group, nullptr);
+  EXPECT_EQ(dacl, nullptr);
+  EXPECT_EQ(sacl, nullptr);
+  const std::wstring& sid =
+      handle == reported_owners.folder ? reported_owners.folder_owner : reported_owners.other_owner;
+  if (sid.empty()) return ERROR_ACCESS_DENIED;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW((L"O:" + sid).c_str(), SDDL_REVISION_1,
+                                                            descriptor, nullptr)) {
+    return GetLastError();
+  }
+  BOOL defaulted = FALSE;
+  GetSecurityDescriptorOwner(*descriptor, owner, &defaulted);
+  return ERROR_SUCCESS;
+}
+
+TEST(IsLogFolderOwnerTrusted, AdministratorsSystemOrTheOwnerOfTheCommonApplicationData) {
+  test::ScratchDirectory scratch;
+  HANDLE folder = CreateFileW(scratch.path().c_str(), READ_CONTROL,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  ASSERT_NE(folder, INVALID_HANDLE_VALUE);
+  SetGetSecurityInfoForTesting(&ReportOwner);
+  const struct {
+    const wchar_t* folder_owner;
+    const wchar_t* common_owner;
+    bool trusted;
+  } cases[] = {
+      {L"S-1-5-32-544", L"S-1-5-18", true},                       // Administrators
+      {L"S-1-5-18", L"S-1-5-18", true},                           // LocalSystem
+      {L"S-1-5-21-1-2-3-1001", L"S-1-5-18", false},               // a user who got there first
+      {L"S-1-5-32-545", L"S-1-5-18", false},                      // Users
+      {L"S-1-5-4", L"S-1-5-32-544", false},                       // Interactive
+      {L"S-1-5-21-1-2-3-1001", L"S-1-5-21-1-2-3-1001", true},     // who owns all of it anyway
+      {L"", L"S-1-5-18", false},                                  // an owner that cannot be read
+      {L"S-1-5-21-1-2-3-1001", L"", false},
+  };
+  for (const auto& one : cases) {
+    const std::wstring trace = std::wstring(one.folder_owner) + L" / " + one.common_owner;
+    SCOPED_TRACE(std::string(trace.begin(), trace.end()));  // SIDs are ASCII
+    reported_owners = ReportedOwners{folder, one.folder_owner, one.common_owner, 0};
+    EXPECT_EQ(IsLogFolderOwnerTrusted(folder), one.trusted);
+    EXPECT_GE(reported_owners.reads, 1);
+  }
+  SetGetSecurityInfoForTesting(nullptr);
+  CloseHandle(folder);
 }
 
 TEST(IsHandleReparsePoint, PlainFileNullHandleAndAFailingTest) {

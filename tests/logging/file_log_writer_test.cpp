@@ -43,6 +43,38 @@ std::vector<uint8_t> operator+(std::vector<uint8_t> a, const std::vector<uint8_t
 
 const std::vector<uint8_t> kBom = {0xFF, 0xFE};
 
+// Which file a handle or a path leads to, and how many names it has.
+struct FileIdentity {
+  bool valid = false;
+  DWORD volume = 0;
+  uint64_t index = 0;
+  DWORD links = 0;
+  bool operator==(const FileIdentity& other) const {
+    return valid == other.valid && volume == other.volume && index == other.index;
+  }
+};
+
+FileIdentity IdentityOf(HANDLE handle) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  FileIdentity identity;
+  if (!GetFileInformationByHandle(handle, &info)) return identity;
+  identity.valid = true;
+  identity.volume = info.dwVolumeSerialNumber;
+  identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  identity.links = info.nNumberOfLinks;
+  return identity;
+}
+
+FileIdentity IdentityOf(const std::wstring& path) {
+  HANDLE handle = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return FileIdentity();
+  const FileIdentity identity = IdentityOf(handle);
+  CloseHandle(handle);
+  return identity;
+}
+
 std::wstring EnvironmentValue(const wchar_t* name) {
   wchar_t value[32768] = {};
   GetEnvironmentVariableW(name, value, 32768);
@@ -346,38 +378,40 @@ bool FindAce(PACL acl, const char* sid_text, ACCESS_MASK* mask, BYTE* flags, BYT
 }
 
 // Wine keeps no file DACLs (it shows one made from the unix permissions), so
-// the DACL write is read where it is handed to the platform.
+// the DACL write is read where it is handed to the platform, with the
+// identity of the file behind the handle it goes to.
 struct SecurityWrites {
-  static inline std::vector<std::wstring> paths;
+  static inline std::vector<FileIdentity> files;
   static inline std::vector<std::vector<uint8_t>> dacls;
   static inline DWORD result = ERROR_SUCCESS;
-  static DWORD WINAPI Record(LPWSTR path, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
+  static DWORD WINAPI Record(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
                              PSID, PSID, PACL dacl, PACL) {
     EXPECT_EQ(type, SE_FILE_OBJECT);
     EXPECT_EQ(information, static_cast<SECURITY_INFORMATION>(DACL_SECURITY_INFORMATION));
-    paths.push_back(path);
+    files.push_back(IdentityOf(handle));
     const auto* bytes = reinterpret_cast<const uint8_t*>(dacl);
     dacls.emplace_back(bytes, bytes + dacl->AclSize);
     return result;
   }
   SecurityWrites(DWORD answer) {
-    paths.clear();
+    files.clear();
     dacls.clear();
     result = answer;
-    SetNamedSecurityInfoForTesting(&Record);
+    SetSecurityInfoForTesting(&Record);
   }
-  ~SecurityWrites() { SetNamedSecurityInfoForTesting(nullptr); }
+  ~SecurityWrites() { SetSecurityInfoForTesting(nullptr); }
 };
 
-TEST_F(FileWriter, EveryOpeningGrantsUsersReadWriteAndDelete) {
+TEST_F(FileWriter, EveryOpeningGrantsUsersReadWriteAndDeleteThroughAHandleOnTheLog) {
   SecurityWrites writes(ERROR_SUCCESS);
   test::WriteText(path_, "");  // an existing file gets it again
   Write(L"", L"one");
   writer_.reset();
   Write(L"", L"two");
-  ASSERT_EQ(SecurityWrites::paths.size(), 2u);
+  ASSERT_EQ(SecurityWrites::files.size(), 2u);
   for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(SecurityWrites::paths[i], path_);
+    EXPECT_TRUE(SecurityWrites::files[i].valid);
+    EXPECT_EQ(SecurityWrites::files[i], IdentityOf(path_));
     auto* acl = reinterpret_cast<ACL*>(SecurityWrites::dacls[i].data());
     EXPECT_EQ(acl->AceCount, 1u);
     ACCESS_MASK mask = 0;
@@ -394,6 +428,148 @@ TEST_F(FileWriter, RefusedDaclLeavesTheFileInUse) {
   Write(L"", L"one");
   EXPECT_TRUE(writer().ready());
   EXPECT_EQ(Bytes(), kBom + Utf16(L"one\r\n"));
+}
+
+// A hard link in the log's place: the same bytes are another file as well (the
+// Windows folder's win.ini, say), which no line, emptying, backup move or DACL
+// may reach. The writer reports the link and stays silent.
+TEST_F(FileWriter, LogFileWithASecondNameIsLeftAlone) {
+  const struct {
+    const char* name;
+    bool append;
+    const char* settings;
+  } cases[] = {
+      {"appending", true, ""},
+      {"emptying at open", false, ""},
+      {"above the cap, where it would be moved to the backup", true, "MaxLogFileSize=10\r\n"},
+  };
+  ScratchFolder elsewhere;
+  const std::wstring other = elsewhere.Child(L"win.ini");
+  const std::string precious = "[fonts]\r\n[extensions]\r\n[mci extensions]\r\n";
+  for (const auto& one : cases) {
+    SCOPED_TRACE(one.name);
+    test::WriteText(other, precious);
+    ASSERT_TRUE(CreateHardLinkW(path_.c_str(), other.c_str(), nullptr)) << GetLastError();
+    // Wine makes a real second name for the file, as Windows does.
+    ASSERT_EQ(IdentityOf(path_).links, 2u);
+    WriteIni(one.settings);
+    test::PendingRenames pending;
+    SecurityWrites writes(ERROR_SUCCESS);
+    DebugOutputExceptions output;
+    writer_.reset();
+    writer(one.append);
+    Write(L"", L"line");
+    Write(L"", L"another");
+
+    EXPECT_FALSE(writer().ready());
+    EXPECT_EQ(test::ReadBytes(other), std::vector<uint8_t>(precious.begin(), precious.end()));
+    EXPECT_EQ(IdentityOf(path_), IdentityOf(other));
+    EXPECT_FALSE(test::PathExists(path_ + L".bak"));
+    EXPECT_TRUE(pending.Added().empty());
+    EXPECT_TRUE(SecurityWrites::files.empty());
+    EXPECT_EQ(output.Count("]: ERROR - Log file " + test::Narrow(path_) + " has more than one link"),
+              1);
+    EXPECT_TRUE(output.Contains("]: Could not create logging file " + test::Narrow(path_) + "\n"));
+    EXPECT_FALSE(output.Contains("trying to move log file to backup"));
+    writer_.reset();
+    DeleteFileW(path_.c_str());
+  }
+}
+
+// Owners that GetSecurityInfo reports: `owner` for the log folder, the real
+// one for everything else (Wine shows the same owner for every file and keeps
+// none that is set).
+struct ReportedFolderOwner {
+  static inline FileIdentity folder;
+  static inline std::wstring owner;
+  static DWORD WINAPI Report(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATION information,
+                             PSID* owner_sid, PSID* group, PACL* dacl, PACL* sacl,
+                             PSECURITY_DESCRIPTOR* descriptor) {
+    if (!(IdentityOf(handle) == folder)) {
+      return GetSecurityInfo(handle, type, information, owner_sid, group, dacl, sacl, descriptor);
+    }
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW((L"O:" + owner).c_str(),
+                                                              SDDL_REVISION_1, descriptor, nullptr)) {
+      return GetLastError();
+    }
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorOwner(*descriptor, owner_sid, &defaulted);
+    return ERROR_SUCCESS;
+  }
+  ReportedFolderOwner(const std::wstring& path, const std::wstring& sid) {
+    folder = IdentityOf(path);
+    owner = sid;
+    SetGetSecurityInfoForTesting(&Report);
+  }
+  ~ReportedFolderOwner() { SetGetSecurityInfoForTesting(nullptr); }
+};
+
+// A log folder that a user made before any administrator did is that user's
+// to change at any moment (a file swapped for a link, the folder for a
+// junction): the writer neither writes nor creates anything in it.
+TEST_F(FileWriter, LogFolderOwnedByAnyoneButAdministratorsIsNotUsed) {
+  const struct {
+    const wchar_t* owner;
+    bool used;
+  } cases[] = {
+      {L"S-1-5-21-1-2-3-1001", false},  // a user
+      {L"S-1-5-32-545", false},         // Users
+      {L"S-1-5-32-544", true},          // Administrators
+      {L"S-1-5-18", true},              // LocalSystem
+  };
+  const std::vector<uint8_t> theirs = kBom + Utf16(L"their lines\r\n");
+  for (const auto& one : cases) {
+    SCOPED_TRACE(test::Narrow(one.owner));
+    test::WriteBytes(path_, theirs);
+    ReportedFolderOwner reported(folder_, one.owner);
+    DebugOutputExceptions output;
+    writer_.reset();
+    Write(L"", L"line");
+    EXPECT_EQ(writer().ready(), one.used);
+    EXPECT_EQ(Bytes(), one.used ? theirs + Utf16(L"line\r\n") : theirs);
+    EXPECT_EQ(output.Contains("]: ERROR - Log folder " + test::Narrow(folder_) +
+                              " is not owned by Administrators or SYSTEM"),
+              !one.used);
+    writer_.reset();
+  }
+  // Nor is a file created in such a folder.
+  DeleteFileW(path_.c_str());
+  ReportedFolderOwner reported(folder_, L"S-1-5-21-1-2-3-1001");
+  Write(L"", L"line");
+  EXPECT_FALSE(test::PathExists(path_));
+}
+
+bool GrantsEveryone(const std::wstring& folder) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "no DACL for " << test::Narrow(folder);
+    return true;
+  }
+  ACCESS_MASK mask = 0;
+  BYTE flags = 0;
+  BYTE type = 0;
+  const bool found = FindAce(dacl, "S-1-1-0", &mask, &flags, &type);
+  LocalFree(descriptor);
+  return found;
+}
+
+// The writer makes a missing log folder, and the missing folders above it,
+// itself: for Administrators, with a DACL of its own that inherits nothing.
+TEST_F(FileWriter, MissingLogFolderIsCreatedForAdministrators) {
+  RemoveDirectoryW(folder_.c_str());
+  const std::wstring parent = logs_.Child(L"Update");
+  folder_ = parent + L"\\Log";
+  path_ = folder_ + L"\\CorvaneUpdate.log";
+  Write(L"", L"first");
+  EXPECT_TRUE(writer().ready());
+  EXPECT_EQ(Bytes(), kBom + Utf16(L"first\r\n"));
+  // Wine keeps of a DACL what the unix permissions can say, and shows a
+  // folder made with the default DACL as readable by Everyone; the folder
+  // DACL grants Everyone nothing.
+  EXPECT_FALSE(GrantsEveryone(parent));
+  EXPECT_FALSE(GrantsEveryone(folder_));
 }
 
 TEST_F(FileWriter, MutexGrantsSystemAdministratorsAndInteractiveUsers) {

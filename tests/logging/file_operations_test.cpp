@@ -3,6 +3,7 @@
 #include "base/file_operations.h"
 
 #include <windows.h>
+#include <winternl.h>
 
 #include <gtest/gtest.h>
 
@@ -111,6 +112,110 @@ TEST_F(FileOperations, MoveAfterRebootSchedulesTheMove) {
                                               L"\\??\\" + folder, L"\\??\\" + folder + L".old"}));
   EXPECT_TRUE(test::PathExists(file));
   EXPECT_TRUE(logged().empty());
+}
+
+UniqueFile OpenFolder(const std::wstring& folder) {
+  return UniqueFile(CreateFileW(folder.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+uint64_t FileIndex(HANDLE file) {
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (!GetFileInformationByHandle(file, &info)) return 0;
+  return (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+// Opens inside the folder behind a handle, never outside it, and opens the
+// file behind a handle again with other access.
+TEST_F(FileOperations, OpenRelative) {
+  const UniqueFile folder = OpenFolder(folder_.path());
+  ASSERT_TRUE(folder);
+  UniqueFile file;
+  EXPECT_EQ(File::OpenRelative(folder.get(), L"new.log", GENERIC_WRITE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN_IF,
+                               FILE_NON_DIRECTORY_FILE, &file),
+            S_OK);
+  ASSERT_TRUE(file);
+  DWORD written = 0;
+  EXPECT_TRUE(WriteFile(file.get(), "abc", 3, &written, nullptr));
+  EXPECT_EQ(test::ReadBytes(folder_.Child(L"new.log")), (std::vector<uint8_t>{'a', 'b', 'c'}));
+
+  UniqueFile again;
+  EXPECT_EQ(File::OpenRelative(file.get(), L"", FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_OPEN,
+                               0, &again),
+            S_OK);
+  EXPECT_EQ(FileIndex(again.get()), FileIndex(file.get()));
+
+  // A name of more than one part could lead out of the folder.
+  for (const wchar_t* name : {L"..\\outside.log", L"sub\\x.log", L"sub/x.log"}) {
+    SCOPED_TRACE(test::Narrow(name));
+    EXPECT_EQ(File::OpenRelative(folder.get(), name, GENERIC_WRITE, 0, FILE_OPEN_IF, 0, &again),
+              E_INVALIDARG);
+    EXPECT_FALSE(again);
+  }
+  EXPECT_EQ(File::OpenRelative(folder.get(), L"missing.log", FILE_READ_ATTRIBUTES, 0, FILE_OPEN,
+                               0, &again),
+            static_cast<HRESULT>(0x80070002));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_TRUE(logged().empty());
+}
+
+// The file behind the handle takes the new name beside it, replacing an older
+// file of that name. (That it is the file, not whatever its old name leads to
+// by then, Wine cannot show: it renames by the name the handle was opened
+// with.)
+TEST_F(FileOperations, MoveByHandleRenamesBesideItself) {
+  const UniqueFile folder = OpenFolder(folder_.path());
+  const std::wstring log = folder_.Child(L"a.log");
+  test::WriteText(log, "checked");
+  test::WriteText(folder_.Child(L"a.log.bak"), "older backup");
+  UniqueFile file(CreateFileW(log.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file);
+  const uint64_t index = FileIndex(file.get());
+
+  EXPECT_EQ(File::Move(file.get(), folder.get(), L"a.log.bak"), S_OK);
+  EXPECT_FALSE(test::PathExists(log));
+  EXPECT_EQ(test::ReadBytes(folder_.Child(L"a.log.bak")),
+            (std::vector<uint8_t>{'c', 'h', 'e', 'c', 'k', 'e', 'd'}));
+  UniqueFile moved(CreateFileW(folder_.Child(L"a.log.bak").c_str(), FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_EXISTING, 0, nullptr));
+  EXPECT_EQ(FileIndex(moved.get()), index);
+  EXPECT_TRUE(logged().empty());
+}
+
+// Another open without delete sharing refuses the move, as it refuses any;
+// so does a folder in the way. Each failure is logged with its code.
+TEST_F(FileOperations, FailedMoveByHandleLogsItsCode) {
+  const UniqueFile folder = OpenFolder(folder_.path());
+  const std::wstring log = folder_.Child(L"a.log");
+  test::WriteText(log, "x");
+  UniqueFile file(CreateFileW(log.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(file);
+  {
+    UniqueFile other(CreateFileW(log.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                 nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(other);
+    EXPECT_EQ(File::Move(file.get(), folder.get(), L"a.log.bak"), static_cast<HRESULT>(0x80070020));
+  }
+  CreateDirectoryW(folder_.Child(L"a.log.bak").c_str(), nullptr);
+  const HRESULT into_folder = File::Move(file.get(), folder.get(), L"a.log.bak");
+  EXPECT_TRUE(FAILED(into_folder));
+  EXPECT_TRUE(test::PathExists(log));
+  ASSERT_EQ(logged().size(), 2u);
+  EXPECT_EQ(logged()[0].message,
+            L"[File::Move - rename by handle failed][to=a.log.bak][replace=1][0x80070020]");
+  EXPECT_EQ(logged()[0].level, LL_ERROR);
+  EXPECT_EQ(logged()[0].category, LC_UTIL);
+  wchar_t code[16];
+  wsprintfW(code, L"0x%x]", static_cast<unsigned>(into_folder));
+  EXPECT_NE(logged()[1].message.find(code), std::wstring::npos);
 }
 
 }  // namespace
