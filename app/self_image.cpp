@@ -47,6 +47,8 @@ bool HeadersMatchLoadedImage(HANDLE file, HMODULE module) {
 
 bool SelfImage::Open(HMODULE module) {
   file_.reset();
+  // A null module is the program itself, for the path as for the image.
+  if (!module) module = ::GetModuleHandleW(nullptr);
   wchar_t path[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) {

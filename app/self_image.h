@@ -18,7 +18,7 @@ class SelfImage {
   SelfImage(const SelfImage&) = delete;
   SelfImage& operator=(const SelfImage&) = delete;
 
-  // Opens the file `module` was loaded from, sharing read access only (no
+  // Opens the file `module` (null: the program) was loaded from, sharing read access only (no
   // writer, no rename or delete while held), and checks that its headers are
   // the ones of the loaded image. False, with the cause logged and in
   // GetLastError(), when it cannot be had; nothing is held then.

@@ -40,13 +40,15 @@ mount -t tmpfs -o size=48m tmpfs "$system_temp"
 suite small 'SmallWorkRoot.*'
 umount "$system_temp"
 
-# Every name the platform could give the tar file is taken, half by empty
-# files, half by empty folders (Wine's temporary names: prefix, hex number 1 to
-# ffff without leading zeros, ".tmp").
+# Nearly every name the platform could give the work directory and the tar
+# file is taken by an empty file: all but PKM8000 to PKM80ff and PKT8000 to
+# PKT80ff (Wine's temporary names: prefix, hex number 1 to ffff without
+# leading zeros, ".tmp").
 mount -t tmpfs -o size=64m tmpfs "$system_temp"
 ( cd "$system_temp" &&
-  printf 'PKT%x.tmp\n' $(seq 1 2 65535) | xargs touch &&
-  printf 'PKT%x.tmp\n' $(seq 2 2 65535) | xargs mkdir )
+  for prefix in PKM PKT; do
+    printf "$prefix%x.tmp\n" $(seq 1 32767) $(seq 33024 65535) | xargs touch
+  done )
 suite squatted 'SquattedWorkRoot.*'
 umount "$system_temp"
 
