@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cwchar>
 
+#include "app/child_line_composition.h"
 #include "base/heap.h"
 #include "base/logging/log_interface.h"
 #include "base/text_conversion.h"
@@ -20,10 +21,9 @@ namespace {
 constexpr size_t kScratchChars = 32767;
 constexpr size_t kMaxFormattedChars = 32765;
 
-constexpr wchar_t kInstallSwitch[] = L"install";
-constexpr wchar_t kSilentSwitch[] = L"silent";
-constexpr wchar_t kInstallSourceSwitch[] = L"installsource";
-constexpr wchar_t kTaggedMiValue[] = L"taggedmi";
+static_assert(kMaxFormattedChars == kMaxFormattedPieceLength,
+              "the composition cuts pieces where formatting cuts them");
+
 constexpr wchar_t kRecoverSwitch[] = L"recover";
 constexpr wchar_t kNomitagSwitch[] = L"nomitag";
 
@@ -98,46 +98,53 @@ bool StripNomitagSwitch(WideString* command_line) {
   return true;
 }
 
+namespace {
+
+// The platform's side of the composition: the letter case of the user's
+// locale, the log, and the stub's own path for /recover.
+class StubPlatform {
+ public:
+  explicit StubPlatform(const WideString& cmdline) : cmdline_(cmdline) {}
+  bool EndsWithIgnoringCase(const WideString& text, const wchar_t* suffix, size_t length) {
+    return length <= text.length() &&
+           ::lstrcmpiW(text.c_str() + text.length() - length, suffix) == 0;
+  }
+  void ParametersAppended(const wchar_t* /*cmdline*/, WideString* line) {
+    VIREO_LOG(LC_CORE, 2, L"command_line:%s", line->c_str());
+    AppendRecoverSwitchPath(cmdline_, line);
+  }
+  void SilentTagFound(const WideString& tag) {
+    VIREO_LOG(LC_CORE, 2, L"tag found tag:%s", tag.c_str());
+  }
+
+ private:
+  const WideString& cmdline_;
+};
+
+}  // namespace
+
 bool ComposeChildCommandLine(const WideString& exe_path, const WideString& cmdline,
                              const NarrowString& tag, const WideString& promo_code,
                              WideString* command_line) {
   // Room for PathQuoteSpacesW, which quotes in place within MAX_PATH characters.
-  command_line->Clear();
-  command_line->Reserve(exe_path.length() > MAX_PATH ? exe_path.length() : MAX_PATH);
-  command_line->Append(exe_path);
-  ::PathQuoteSpacesW(command_line->data());
-  command_line->SyncLength();
-  if (ContainsBlank(exe_path) && command_line->length() == exe_path.length()) {
+  WideString quoted_exe;
+  quoted_exe.Reserve(exe_path.length() > MAX_PATH ? exe_path.length() : MAX_PATH);
+  quoted_exe.Append(exe_path);
+  ::PathQuoteSpacesW(quoted_exe.data());
+  quoted_exe.SyncLength();
+  if (ContainsBlank(exe_path) && quoted_exe.length() == exe_path.length()) {
     VIREO_LOG(LC_CORE, LL_ERROR, L"exe_path cannot be quoted exe_path:%s", exe_path.c_str());
     return false;
   }
 
-  WideString tag_text = WidenFromThreadCodePage(tag.empty() ? kDefaultTag : tag.c_str());
-
   // Every piece is checked: the platform would start the child with whatever
   // line it is given, cut or not.
-  bool whole = true;
-  if (!cmdline.empty()) {
-    whole &= SafeAppendFormat(command_line, L" %s", cmdline.c_str());
-    VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
-    AppendRecoverSwitchPath(cmdline, command_line);
-  } else {
-    const WideString silent_suffix = Format(L"&%s", kSilentSwitch);
-    if (EndsWithIgnoringCase(tag_text, silent_suffix)) {
-      tag_text.Truncate(tag_text.length() - silent_suffix.length());
-      VIREO_LOG(LC_CORE, 2, L"tag found tag:%s", tag_text.c_str());
-      whole &= SafeAppendFormat(command_line, L" /%s /%s", kSilentSwitch, kInstallSwitch);
-    } else {
-      whole &= SafeAppendFormat(command_line, L" /%s %s /%s", kInstallSourceSwitch, kTaggedMiValue,
-                       kInstallSwitch);
-    }
-  }
-
-  if (!StripNomitagSwitch(command_line) && !tag_text.empty()) {
-    whole &= SafeAppendFormat(&tag_text, L"&referral=%s", promo_code.c_str());
-    whole &= SafeAppendFormat(command_line, L" \"%s\"", tag_text.c_str());
-  }
-  if (!CheckCommandLineFits(whole, *command_line)) return false;
+  command_line->Clear();
+  StubPlatform platform(cmdline);
+  const bool fits = ComposeChildLine(
+      quoted_exe, cmdline.c_str(), WidenFromThreadCodePage(tag.empty() ? kDefaultTag : tag.c_str()),
+      promo_code.c_str(), platform, command_line);
+  if (!CheckCommandLineFits(fits, *command_line)) return false;
   VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
   return true;
 }

@@ -4,8 +4,8 @@
 #include "base/logging/log_interface.h"
 #include "base/text_conversion.h"
 #include "base/unique_handle.h"
-#include "payload/member_name.h"
 #include "payload/tar_header.h"
+#include "payload/tar_step.h"
 
 namespace vireo {
 namespace {
@@ -57,34 +57,33 @@ bool Tar::ExtractOneFile(bool* done) {
     ::SetLastError(ERROR_HANDLE_EOF);
     return false;
   }
-  switch (ClassifyTarHeader(header)) {
-    case TarHeaderKind::kEndOfArchive:
+  WideString name;
+  TarMember member;
+  const TarStep step = DecideTarStep(
+      header,
+      [](const char* text, size_t length) { return WidenFromThreadCodePage(text, length); },
+      [this](uint32_t* position) {
+        const DWORD current = ::SetFilePointer(archive_, 0, nullptr, FILE_CURRENT);
+        if (current == INVALID_SET_FILE_POINTER) return false;
+        *position = current;
+        return true;
+      },
+      &name, &member);
+  switch (step) {
+    case TarStep::kEndOfArchive:
       *done = true;
       return true;
-    case TarHeaderKind::kInvalid:
+    case TarStep::kBadHeader:
+    case TarStep::kCannotBeFollowed:
       ::SetLastError(ERROR_BAD_FORMAT);
       return false;
-    case TarHeaderKind::kMember:
+    case TarStep::kUnsafeName:
+      ::SetLastError(ERROR_INVALID_NAME);
+      return false;
+    case TarStep::kPositionUnavailable:
+      return false;
+    case TarStep::kMember:
       break;
-  }
-
-  // Names are checked after widening: in a double-byte code page a trail byte
-  // can be 0x5C, which only the wide text shows for what it is.
-  const WideString name =
-      WidenFromThreadCodePage(reinterpret_cast<const char*>(header), TarNameLength(header));
-  if (!IsSafeMemberName(name.c_str(), name.length())) {
-    ::SetLastError(ERROR_INVALID_NAME);
-    return false;
-  }
-  // Size and next position are settled before the file exists, so that a
-  // header that cannot be followed leaves nothing behind.
-  const int32_t size = ParseTarSize(header);
-  const DWORD data_position = ::SetFilePointer(archive_, 0, nullptr, FILE_CURRENT);
-  if (data_position == INVALID_SET_FILE_POINTER) return false;
-  uint32_t next_position = 0;
-  if (!NextTarHeaderPosition(data_position, size, &next_position)) {
-    ::SetLastError(ERROR_BAD_FORMAT);
-    return false;
   }
 
   WideString path(target_dir_);
@@ -93,7 +92,7 @@ bool Tar::ExtractOneFile(bool* done) {
   UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_TEMPORARY, nullptr));
   if (!file) return false;
-  const bool copied = CopyMember(file.get(), static_cast<uint32_t>(size));
+  const bool copied = CopyMember(file.get(), member.size);
   const DWORD copy_error = ::GetLastError();
   file.reset();
   // A member that did not arrive whole is not left behind (nor reported).
@@ -104,7 +103,7 @@ bool Tar::ExtractOneFile(bool* done) {
     if (delete_at_destruction_) written_files_.TryAppend(path);
     if (callback_) callback_(callback_context_, path.c_str());
   }
-  if (::SetFilePointer(archive_, static_cast<LONG>(next_position), nullptr, FILE_BEGIN) ==
+  if (::SetFilePointer(archive_, static_cast<LONG>(member.next_position), nullptr, FILE_BEGIN) ==
       INVALID_SET_FILE_POINTER) {
     return false;
   }

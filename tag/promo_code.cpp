@@ -1,13 +1,13 @@
 #include "tag/promo_code.h"
 
 #include <windows.h>
-#include <shlwapi.h>
 
 #include <cwchar>
 
 #include "base/logging/log_interface.h"
 #include "base/text_conversion.h"
 #include "base/unique_handle.h"
+#include "tag/code_candidate.h"
 
 namespace vireo {
 
@@ -18,31 +18,6 @@ namespace {
 constexpr wchar_t kPromoKey[] = L"Software\\CorvaneSoftware\\Promo";
 constexpr wchar_t kStubInstallerPathValue[] = L"StubInstallerPath";
 constexpr wchar_t kNoPromoCode[] = L"none";
-
-bool IsAsciiLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
-bool IsAsciiDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
-
-// Form A: exactly three ASCII letters and three digits.
-bool IsLettersThenDigits(const wchar_t* text) {
-  if (std::wcslen(text) != 6) return false;
-  for (int i = 0; i < 3; ++i) {
-    if (!IsAsciiLetter(text[i]) || !IsAsciiDigit(text[i + 3])) return false;
-  }
-  return true;
-}
-
-// Form B: ASCII letters and exactly one dash, the last one.
-bool IsLettersAroundOneDash(const wchar_t* text) {
-  int dashes = 0;
-  for (const wchar_t* c = text; *c; ++c) {
-    if (*c == L'-') {
-      ++dashes;
-    } else if (!IsAsciiLetter(*c)) {
-      return false;
-    }
-  }
-  return dashes == 1;
-}
 
 }  // namespace
 
@@ -77,37 +52,10 @@ WideString GetPromoCode() {
 
 bool ExtractCodeCandidate(const wchar_t* path, WideString* code) {
   code->Clear();
-  wchar_t name[MAX_PATH] = {};
-  ::lstrcpynW(name, path, MAX_PATH);
-  ::PathStripPathW(name);
-  ::PathRemoveExtensionW(name);
-
-  // A browser's copy number: "x (12)" becomes "x ", "x()" becomes "x".
-  size_t length = std::wcslen(name);
-  if (length > 0 && name[length - 1] == L')') {
-    size_t i = length - 1;
-    while (i > 0 && IsAsciiDigit(name[i - 1])) --i;
-    if (i > 0 && name[i - 1] == L'(') {
-      length = i - 1;
-      name[length] = L'\0';
-    }
-  }
-  while (length > 0 && name[length - 1] == L' ') name[--length] = L'\0';
-  if (length == 0) return false;
-
-  wchar_t* last_dash = std::wcsrchr(name, L'-');
-  if (last_dash && IsLettersThenDigits(last_dash + 1)) {
-    code->Assign(last_dash + 1);
-    return true;
-  }
-  if (!last_dash) return false;
-
-  wchar_t* previous_dash = nullptr;
-  for (wchar_t* c = name; c < last_dash; ++c) {
-    if (*c == L'-') previous_dash = c;
-  }
-  if (!previous_dash || !IsLettersAroundOneDash(previous_dash + 1)) return false;
-  code->Assign(previous_dash + 1);
+  size_t start = 0;
+  size_t length = 0;
+  if (!FindCodeCandidate(path, &start, &length)) return false;
+  code->Assign(path + start, length);
   return true;
 }
 
