@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <set>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,16 @@ bool WaitFor(Condition ready, DWORD timeout_ms) {
     Sleep(2);
   }
   return true;
+}
+
+// True once the child has recorded its command line. The child holds the
+// record open, unshared, while it writes; until then there is nothing to read.
+bool ChildHasStarted(const std::wstring& record) {
+  try {
+    return !ReadLines(record).empty();
+  } catch (const std::exception&) {
+    return false;
+  }
 }
 
 std::vector<DWORD> ChildProcessesOf(DWORD parent) {
@@ -117,7 +128,7 @@ TEST_F(StubHardening, AFileSwappedInForTheStubIsNeitherCopiedNorTagged) {
   EXPECT_EQ(rename_error, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
 
   // Once the child runs, the stub has let go of its file.
-  ASSERT_TRUE(WaitFor([&] { return !ReadLines(started.record).empty(); }, 120000));
+  ASSERT_TRUE(WaitFor([&] { return ChildHasStarted(started.record); }, 120000));
   const std::wstring later = stub + L".later";
   EXPECT_TRUE(MoveFileW(stub.c_str(), later.c_str())) << GetLastError();
 
@@ -178,8 +189,8 @@ TEST_F(StubHardening, AnEmptyTagIsNoTag) {
 
 TEST_F(StubHardening, AChildKilledFromOutsideGivesItsCodeAndTheRunCleansUp) {
   auto started = runner_.Start(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"), L"",
-                               {{L"CORVANE_CHILD_SLEEP_MS", L"600000"}});
-  ASSERT_TRUE(WaitFor([&] { return !ReadLines(started.record).empty(); }, 120000));
+                               {{L"CORVANE_CHILD_SLEEP_MS", L"90000"}});
+  ASSERT_TRUE(WaitFor([&] { return ChildHasStarted(started.record); }, 120000));
   const std::vector<DWORD> children = ChildProcessesOf(started.process.dwProcessId);
   ASSERT_EQ(children.size(), 1u);
   HANDLE child = OpenProcess(PROCESS_TERMINATE, FALSE, children[0]);
