@@ -91,12 +91,18 @@ class SmallWorkRoot : public FaultyWorkRoot {
     before_ = Entries(SystemTemp());
   }
 
-  // Exactly what was there before the run, the filler included.
-  void ExpectRootAsBefore() { EXPECT_EQ(Entries(SystemTemp()), before_); }
-
-  std::vector<uint8_t> Payload() {
-    return MakePayload(
+  // A run of a stub with a 16 MB member, `free_bytes` left on the work root's
+  // file system: it fails before any child and leaves the root as it was.
+  void ExpectCleanFailureWithFree(uint64_t free_bytes) {
+    const std::vector<uint8_t> payload = MakePayload(
         {{"setup.exe", runner_.child_program()}, {"data.bin", std::vector<uint8_t>(16 << 20, 0)}});
+    const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe", &payload);
+    LeaveFree(free_bytes);
+    const StubRun run = runner_.Run(stub);
+    EXPECT_EQ(run.exit_code, kRunFailed);
+    EXPECT_TRUE(run.child_command_lines.empty());
+    // Exactly what was there before the run, the filler included.
+    EXPECT_EQ(Entries(SystemTemp()), before_);
   }
 
   std::wstring filler_;
@@ -104,24 +110,12 @@ class SmallWorkRoot : public FaultyWorkRoot {
 };
 
 TEST_F(SmallWorkRoot, DiskFullWhileTheTarFileIsWritten) {
-  const std::vector<uint8_t> payload = Payload();
-  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe", &payload);
-  LeaveFree(6 << 20);
-  const StubRun run = runner_.Run(stub);
-  EXPECT_EQ(run.exit_code, kRunFailed);
-  EXPECT_TRUE(run.child_command_lines.empty());
-  ExpectRootAsBefore();
+  ExpectCleanFailureWithFree(6 << 20);
 }
 
 TEST_F(SmallWorkRoot, DiskFullWhileAMemberIsWritten) {
-  const std::vector<uint8_t> payload = Payload();
-  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe", &payload);
   // Room for the tar file and the program, not for the large member as well.
-  LeaveFree(24 << 20);
-  const StubRun run = runner_.Run(stub);
-  EXPECT_EQ(run.exit_code, kRunFailed);
-  EXPECT_TRUE(run.child_command_lines.empty());
-  ExpectRootAsBefore();
+  ExpectCleanFailureWithFree(24 << 20);
 }
 
 // fault_mounts.sh took all but 256 of the PKM and all but 256 of the PKT names
