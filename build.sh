@@ -9,7 +9,8 @@
 #                                                a signed, tagged, verified stub
 #   ./build.sh bench [--quick]                   the whole-run benchmark
 #   ./build.sh pictures                          pictures of the failure box into docs/
-#   ./build.sh fuzz [SECONDS]                    run every fuzz target (default 60 s each)
+#   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
+#                                                run the fuzz targets (default all, 60 s each)
 #   ./build.sh setup                             only install what the build needs
 set -euo pipefail
 
@@ -355,14 +356,24 @@ cmd_bench() {
   "$ROOT/bench/run_bench.sh" "$BUILD" "$@"
 }
 
-# libFuzzer runs of every target that tests/fuzz/CMakeLists.txt lists (the
-# byte parsers of the stub and of the release tools), each for SECONDS against
-# a working copy of its kept corpus, tests/fuzz/corpus/<target>: what a run
-# adds stays in build/fuzz/corpus/<target>, reproducers of findings go to
+# libFuzzer runs of the targets that tests/fuzz/CMakeLists.txt lists (the byte
+# parsers of the stub and of the release tools), all of them or those named,
+# each for SECONDS (or until RUNS executions, if sooner) against a working copy
+# of its kept corpus, tests/fuzz/corpus/<target>: what a run adds stays in
+# build/fuzz/corpus/<target>, reproducers of findings go to
 # build/fuzz/findings/<target>/. Prints executions, coverage and findings.
 cmd_fuzz() {
-  local seconds=${1:-60}
+  local seconds=60 runs=-1 only=()
+  while [ $# -gt 0 ]; do
+    case "$1" in
+      --runs) [ $# -ge 2 ] || die "fuzz: --runs needs a number"; runs=$2; shift 2;;
+      [0-9]*) seconds=$1; shift;;
+      -*) die "fuzz: unknown option $1";;
+      *) only+=("$1"); shift;;
+    esac
+  done
   [[ "$seconds" =~ ^[0-9]+$ ]] || die "fuzz: SECONDS must be a number"
+  [[ "$runs" =~ ^(-1|[0-9]+)$ ]] || die "fuzz: RUNS must be a number"
   setup
   local p missing=()
   for p in clang libclang-rt-14-dev; do
@@ -373,12 +384,26 @@ cmd_fuzz() {
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
   fi
   configure_and_build fuzz
-  local targets=()
-  mapfile -t targets < "$BUILD/fuzz/tests/fuzz/targets.txt"
-  [ ${#targets[@]} -gt 0 ] || die "fuzz: tests/fuzz/CMakeLists.txt lists no targets"
+  local listed=() targets=() line
+  mapfile -t listed < "$BUILD/fuzz/tests/fuzz/targets.txt"
+  [ ${#listed[@]} -gt 0 ] || die "fuzz: tests/fuzz/CMakeLists.txt lists no targets"
+  if [ ${#only[@]} -eq 0 ]; then
+    targets=("${listed[@]}")
+  else
+    local name
+    for name in "${only[@]}"; do
+      line=$(printf '%s\n' "${listed[@]}" | grep -E "^$name " || true)
+      [ -n "$line" ] || die "fuzz: no target $name (tests/fuzz/CMakeLists.txt)"
+      targets+=("$line")
+    done
+  fi
+  # Allocation stacks and malloc fill take half the time of the allocating
+  # targets; a finding's reproducer is rerun with full reports anyway.
+  export ASAN_OPTIONS="${ASAN_OPTIONS:-malloc_context_size=0:max_malloc_fill_size=0}"
 
-  local target summary=() failed=()
-  for target in "${targets[@]}"; do
+  local target max_len summary=() failed=()
+  for line in "${targets[@]}"; do
+    read -r target max_len <<<"$line"
     local work="$BUILD/fuzz/corpus/$target" findings="$BUILD/fuzz/findings/$target"
     local log="$BUILD/fuzz/findings/$target.log" status=0
     mkdir -p "$work" "$findings"
@@ -386,7 +411,8 @@ cmd_fuzz() {
     cp "$ROOT/tests/fuzz/corpus/$target"/* "$work/"
     local before; before=$(find "$findings" -type f | wc -l)
     say "fuzzing $target for $seconds s"
-    "$BUILD/fuzz/tests/fuzz/$target" -max_total_time="$seconds" -max_len=70000 -timeout=25 \
+    "$BUILD/fuzz/tests/fuzz/$target" -max_total_time="$seconds" -runs="$runs" \
+      -max_len="$max_len" -timeout=25 \
       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" "$work" \
       </dev/null >"$log" 2>&1 || status=$?
     local runs cov ft found
@@ -402,7 +428,7 @@ cmd_fuzz() {
     summary+=("$(printf '%-24s %12s runs   cov %6s   ft %7s   findings %s' \
       "$target" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$found")")
   done
-  say "fuzzing results ($seconds s each; logs and reproducers in $BUILD/fuzz/findings)"
+  say "fuzzing results ($seconds s each at most; logs and reproducers in $BUILD/fuzz/findings)"
   printf '  %s\n' "${summary[@]}"
   [ ${#failed[@]} -eq 0 ] || die "fuzz: findings in ${failed[*]}"
 }
