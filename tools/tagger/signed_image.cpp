@@ -192,24 +192,29 @@ SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
   return image;
 }
 
-std::vector<uint8_t> WithSignedData(std::vector<uint8_t> file, const SignedImage& image,
-                                    const std::vector<uint8_t>& signed_data) {
+std::vector<uint8_t> CertificateTableFor(const std::vector<uint8_t>& signed_data,
+                                         uint32_t table_offset) {
   const uint64_t entry_length = AlignUp(kCertificateHeaderSize + signed_data.size());
-  if (image.table_offset + entry_length > UINT32_MAX) {
+  if (table_offset + entry_length > UINT32_MAX) {
     throw TagToolError("the tagged file would be 4 GiB or larger");
   }
+  std::vector<uint8_t> table(entry_length, 0);
+  WriteLe32(table, 0, static_cast<uint32_t>(entry_length));
+  table[4] = static_cast<uint8_t>(kRevision2);
+  table[5] = static_cast<uint8_t>(kRevision2 >> 8);
+  table[6] = static_cast<uint8_t>(kTypePkcsSignedData);
+  table[7] = static_cast<uint8_t>(kTypePkcsSignedData >> 8);
+  std::copy(signed_data.begin(), signed_data.end(), table.begin() + kCertificateHeaderSize);
+  return table;
+}
+
+std::vector<uint8_t> WithSignedData(std::vector<uint8_t> file, const SignedImage& image,
+                                    const std::vector<uint8_t>& signed_data) {
+  const std::vector<uint8_t> table = CertificateTableFor(signed_data, image.table_offset);
   std::vector<uint8_t> out = std::move(file);
   out.resize(image.table_offset);
-  out.resize(image.table_offset + entry_length, 0);
-  WriteLe32(out, image.table_offset, static_cast<uint32_t>(entry_length));
-  out[image.table_offset + 4] = static_cast<uint8_t>(kRevision2);
-  out[image.table_offset + 5] = static_cast<uint8_t>(kRevision2 >> 8);
-  out[image.table_offset + 6] = static_cast<uint8_t>(kTypePkcsSignedData);
-  out[image.table_offset + 7] = static_cast<uint8_t>(kTypePkcsSignedData >> 8);
-  std::copy(signed_data.begin(), signed_data.end(),
-            out.begin() + image.table_offset + kCertificateHeaderSize);
-
-  WriteLe32(out, image.certificate_entry + 4, static_cast<uint32_t>(entry_length));
+  out.insert(out.end(), table.begin(), table.end());
+  WriteLe32(out, image.certificate_entry + 4, static_cast<uint32_t>(table.size()));
   WriteLe32(out, image.checksum_field, ComputePeChecksum(out, image.checksum_field));
   return out;
 }

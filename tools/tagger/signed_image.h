@@ -21,6 +21,13 @@ struct SignedImage {
 // after the DER block inside that entry are not kept by WithSignedData.
 SignedImage ParseSignedImage(const std::vector<uint8_t>& file);
 
+// The certificate table that holds exactly one entry with `signed_data`:
+// the WIN_CERTIFICATE header, the block, zeros up to a multiple of 8 bytes.
+// Throws TagToolError when the table at `table_offset` would take the file
+// to 4 GiB or more.
+std::vector<uint8_t> CertificateTableFor(const std::vector<uint8_t>& signed_data,
+                                         uint32_t table_offset);
+
 // `file` (taken over, not copied: stubs run to hundreds of megabytes) with its
 // certificate table replaced by exactly one entry holding `signed_data`,
 // zero-padded to a multiple of 8 bytes, and the entry's length, data directory

@@ -2,10 +2,9 @@
 
 #include <openssl/asn1.h>
 #include <openssl/bn.h>
-#include <openssl/ec.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
-#include <openssl/rand.h>
+#include <openssl/sha.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -26,6 +25,13 @@ constexpr char kCommonName[] = "Corvane distribution tag (not a signing certific
 constexpr char kNotBefore[] = "20000101000000Z";
 constexpr char kNotAfter[] = "20991231235959Z";
 constexpr int kSerialBytes = 16;
+// The carrier's Ed25519 key, fixed, and Ed25519 signatures are deterministic:
+// a tag always gets the same certificate, so set and set-many write the same
+// bytes, and a release tagged again comes out identical. The private key needs
+// no secrecy: nothing ever trusts the certificate.
+constexpr uint8_t kCarrierKeySeed[32] = {
+    0x43, 0x6F, 0x72, 0x76, 0x61, 0x6E, 0x65, 0x20, 0x74, 0x61, 0x67, 0x20, 0x63, 0x61, 0x72, 0x72,
+    0x69, 0x65, 0x72, 0x20, 0x6B, 0x65, 0x79, 0x2C, 0x20, 0x6E, 0x6F, 0x74, 0x20, 0x61, 0x20, 0x21};
 
 template <typename T, void (*Free)(T*)>
 struct OpenSslDeleter {
@@ -45,12 +51,14 @@ void Require(bool ok, const char* step) {
   if (!ok) throw TagToolError(std::string("cannot make the tag certificate: ") + step + " failed");
 }
 
-void SetSerial(X509* certificate) {
-  unsigned char random[kSerialBytes];
-  Require(RAND_bytes(random, sizeof(random)) == 1, "RAND_bytes");
-  random[0] &= 0x7F;  // a positive INTEGER
-  random[0] |= 0x40;  // and no shorter than the others
-  BigNumber number(BN_bin2bn(random, sizeof(random), nullptr));
+// The serial number comes from the record area's digest: distinct tags give
+// distinct certificates, the same tag the same one.
+void SetSerial(X509* certificate, const std::vector<uint8_t>& area) {
+  unsigned char digest[SHA256_DIGEST_LENGTH];
+  SHA256(area.data(), area.size(), digest);
+  digest[0] &= 0x7F;  // a positive INTEGER
+  digest[0] |= 0x40;  // and no shorter than the others
+  BigNumber number(BN_bin2bn(digest, kSerialBytes, nullptr));
   Require(number && BN_to_ASN1_INTEGER(number.get(), X509_get_serialNumber(certificate)),
           "setting the serial number");
 }
@@ -67,12 +75,14 @@ std::vector<uint8_t> TagRecordArea(const std::string& tag) {
 }
 
 std::vector<uint8_t> MakeTagCertificate(const std::string& tag) {
-  Key key(EVP_EC_gen("P-256"));
-  Require(key != nullptr, "making a P-256 key");
+  Key key(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, kCarrierKeySeed,
+                                       sizeof(kCarrierKeySeed)));
+  Require(key != nullptr, "loading the Ed25519 key");
+  const std::vector<uint8_t> area = TagRecordArea(tag);
 
   Certificate certificate(X509_new());
   Require(certificate && X509_set_version(certificate.get(), X509_VERSION_3), "X509_new");
-  SetSerial(certificate.get());
+  SetSerial(certificate.get(), area);
 
   X509_NAME* name = X509_get_subject_name(certificate.get());
   Require(X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_ASC,
@@ -85,7 +95,6 @@ std::vector<uint8_t> MakeTagCertificate(const std::string& tag) {
           "setting the validity");
   Require(X509_set_pubkey(certificate.get(), key.get()) == 1, "setting the public key");
 
-  const std::vector<uint8_t> area = TagRecordArea(tag);
   Object oid(OBJ_txt2obj(kTagExtensionOid, 1));
   OctetString value(ASN1_OCTET_STRING_new());
   Require(oid && value &&
@@ -95,7 +104,8 @@ std::vector<uint8_t> MakeTagCertificate(const std::string& tag) {
   Require(extension && X509_add_ext(certificate.get(), extension.get(), -1) == 1,
           "adding the tag extension");
 
-  Require(X509_sign(certificate.get(), key.get(), EVP_sha256()) > 0, "signing");
+  // Ed25519 hashes the message itself: no digest is named.
+  Require(X509_sign(certificate.get(), key.get(), nullptr) > 0, "signing");
   const int size = i2d_X509(certificate.get(), nullptr);
   Require(size > 0, "encoding");
   std::vector<uint8_t> der(static_cast<size_t>(size));

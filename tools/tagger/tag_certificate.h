@@ -25,9 +25,9 @@ constexpr size_t kRecordHeaderSize = 14;
 // The record area for `tag` (at most 65,535 bytes): header, tag, zeros.
 std::vector<uint8_t> TagRecordArea(const std::string& tag);
 
-// The DER of a fresh carrier certificate for `tag`, signed with a P-256 key
-// that is made for it and then discarded. Throws TagToolError when OpenSSL
-// fails.
+// The DER of the carrier certificate for `tag`, self-signed with the tool's
+// fixed Ed25519 key: the same tag always gives the same bytes. Throws
+// TagToolError when OpenSSL fails.
 std::vector<uint8_t> MakeTagCertificate(const std::string& tag);
 
 // True when `der` holds the tag magic anywhere: a carrier certificate, whether
