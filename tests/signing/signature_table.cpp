@@ -5,6 +5,7 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <memory>
 #include <stdexcept>
 
 #include "tests/support/pe_image.h"
@@ -88,24 +89,55 @@ uint32_t StoredChecksum(const std::vector<uint8_t>& image) {
   return ReadLe32(image, PeHeaderOffset(image) + kChecksumField);
 }
 
-std::vector<std::vector<uint8_t>> SignatureCertificates(const std::vector<uint8_t>& image) {
+namespace {
+
+struct Pkcs7Deleter {
+  void operator()(PKCS7* p) const { PKCS7_free(p); }
+};
+using Pkcs7 = std::unique_ptr<PKCS7, Pkcs7Deleter>;
+
+Pkcs7 ParseSignature(const std::vector<uint8_t>& image) {
   const CertificateTableFacts facts = ReadCertificateTableFacts(image);
   const unsigned char* cursor = image.data() + facts.offset + 8;
-  PKCS7* pkcs7 = d2i_PKCS7(nullptr, &cursor, static_cast<long>(facts.der_size));
-  if (!pkcs7 || !PKCS7_type_is_signed(pkcs7)) {
-    PKCS7_free(pkcs7);
+  Pkcs7 pkcs7(d2i_PKCS7(nullptr, &cursor, static_cast<long>(facts.der_size)));
+  if (!pkcs7 || !PKCS7_type_is_signed(pkcs7.get())) {
     throw std::runtime_error("the signature does not parse as PKCS#7 SignedData");
   }
+  return pkcs7;
+}
+
+template <typename T>
+std::vector<uint8_t> Encode(const T* value, int (*encode)(const T*, unsigned char**)) {
+  unsigned char* der = nullptr;
+  const int size = encode(value, &der);
+  if (size <= 0) throw std::runtime_error("cannot re-encode a part of the signature");
+  std::vector<uint8_t> bytes(der, der + size);
+  OPENSSL_free(der);
+  return bytes;
+}
+
+}  // namespace
+
+std::vector<std::vector<uint8_t>> SignatureCertificates(const std::vector<uint8_t>& image) {
+  const Pkcs7 pkcs7 = ParseSignature(image);
   std::vector<std::vector<uint8_t>> certificates;
   STACK_OF(X509)* stack = pkcs7->d.sign->cert;
   for (int i = 0; stack && i < sk_X509_num(stack); ++i) {
-    unsigned char* der = nullptr;
-    const int size = i2d_X509(sk_X509_value(stack, i), &der);
-    if (size > 0) certificates.emplace_back(der, der + size);
-    OPENSSL_free(der);
+    certificates.push_back(Encode<X509>(sk_X509_value(stack, i), i2d_X509));
   }
-  PKCS7_free(pkcs7);
   return certificates;
+}
+
+SignatureWithoutCertificates ReadSignatureWithoutCertificates(const std::vector<uint8_t>& image) {
+  const Pkcs7 pkcs7 = ParseSignature(image);
+  SignatureWithoutCertificates parts;
+  parts.content = Encode<PKCS7>(pkcs7->d.sign->contents, i2d_PKCS7);
+  STACK_OF(PKCS7_SIGNER_INFO)* signers = PKCS7_get_signer_info(pkcs7.get());
+  for (int i = 0; signers && i < sk_PKCS7_SIGNER_INFO_num(signers); ++i) {
+    parts.signer_infos.push_back(
+        Encode<PKCS7_SIGNER_INFO>(sk_PKCS7_SIGNER_INFO_value(signers, i), i2d_PKCS7_SIGNER_INFO));
+  }
+  return parts;
 }
 
 size_t MagicCount(const std::vector<uint8_t>& image) {

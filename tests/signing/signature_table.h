@@ -38,6 +38,19 @@ uint32_t StoredChecksum(const std::vector<uint8_t>& image);
 // OpenSSL reads it, in order. Throws std::runtime_error when it does not parse.
 std::vector<std::vector<uint8_t>> SignatureCertificates(const std::vector<uint8_t>& image);
 
+// Everything of the image's PKCS#7 SignedData but its certificate set, as
+// OpenSSL reads and re-encodes it: the signed content and each signer info
+// whole, with its unsigned attributes (time-stamp countersignatures, nested
+// signatures, any other). Throws std::runtime_error when it does not parse.
+struct SignatureWithoutCertificates {
+  std::vector<uint8_t> content;
+  std::vector<std::vector<uint8_t>> signer_infos;
+  bool operator==(const SignatureWithoutCertificates& other) const {
+    return content == other.content && signer_infos == other.signer_infos;
+  }
+};
+SignatureWithoutCertificates ReadSignatureWithoutCertificates(const std::vector<uint8_t>& image);
+
 // How often the tag magic occurs in the image's certificate table.
 size_t MagicCount(const std::vector<uint8_t>& image);
 

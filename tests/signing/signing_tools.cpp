@@ -75,25 +75,53 @@ TestSigner MakeTestSigner(const fs::path& folder) {
 }
 
 std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSigner& signer,
-                               const fs::path& scratch, bool nest,
-                               const fs::path& extra_certificates) {
+                               const fs::path& scratch, const SigningOptions& options) {
   const fs::path unsigned_file = scratch / "to-sign.exe";
   const fs::path signed_file = scratch / "signed-by-osslsigncode.exe";
   WriteFileBytes(unsigned_file, image);
   fs::remove(signed_file);
-  std::vector<std::string> arguments = {"sign", "-h", nest ? "sha512" : "sha256"};
-  if (nest) arguments.push_back("-nest");
+  std::vector<std::string> arguments = {"sign", "-h", options.hash};
+  if (options.nest) arguments.push_back("-nest");
   arguments.insert(arguments.end(),
                    {"-certs", signer.certificate.string(), "-key", signer.key.string(), "-in",
                     unsigned_file.string(), "-out", signed_file.string()});
-  if (!extra_certificates.empty()) {
-    arguments.insert(arguments.end(), {"-ac", extra_certificates.string()});
+  if (!options.timestamp_url.empty()) {
+    arguments.insert(arguments.end(), {"-ts", options.timestamp_url});
+  }
+  if (!options.extra_certificates.empty()) {
+    arguments.insert(arguments.end(), {"-ac", options.extra_certificates.string()});
   }
   Require(RunProgram(CORVANE_OSSLSIGNCODE, arguments, scratch), "osslsigncode sign");
   std::vector<uint8_t> signed_image = ReadFileBytes(signed_file);
   fs::remove(unsigned_file);
   fs::remove(signed_file);
   return signed_image;
+}
+
+std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSigner& signer,
+                               const fs::path& scratch, bool nest,
+                               const fs::path& extra_certificates) {
+  SigningOptions options;
+  options.hash = nest ? "sha512" : "sha256";
+  options.nest = nest;
+  options.extra_certificates = extra_certificates;
+  return SignImage(image, signer, scratch, options);
+}
+
+std::vector<uint8_t> AddUnauthenticatedBlob(const std::vector<uint8_t>& image,
+                                            const fs::path& scratch) {
+  const fs::path in = scratch / "to-extend.exe";
+  const fs::path out = scratch / "extended-by-osslsigncode.exe";
+  WriteFileBytes(in, image);
+  fs::remove(out);
+  Require(RunProgram(CORVANE_OSSLSIGNCODE,
+                     {"add", "-addUnauthenticatedBlob", "-in", in.string(), "-out", out.string()},
+                     scratch),
+          "osslsigncode add");
+  std::vector<uint8_t> extended = ReadFileBytes(out);
+  fs::remove(in);
+  fs::remove(out);
+  return extended;
 }
 
 fs::path MakeBulkyCertificate(const fs::path& folder, size_t size) {
@@ -109,10 +137,13 @@ fs::path MakeBulkyCertificate(const fs::path& folder, size_t size) {
 }
 
 ProcessResult VerifySignature(const fs::path& file, const TestSigner& signer,
-                              const fs::path& scratch) {
-  return RunProgram(CORVANE_OSSLSIGNCODE,
-                    {"verify", "-CAfile", signer.certificate.string(), "-in", file.string()},
-                    scratch);
+                              const fs::path& scratch, const fs::path& time_stamp_root) {
+  std::vector<std::string> arguments = {"verify", "-CAfile", signer.certificate.string()};
+  if (!time_stamp_root.empty()) {
+    arguments.insert(arguments.end(), {"-TSA-CAfile", time_stamp_root.string()});
+  }
+  arguments.insert(arguments.end(), {"-in", file.string()});
+  return RunProgram(CORVANE_OSSLSIGNCODE, arguments, scratch);
 }
 
 }  // namespace vireo::test

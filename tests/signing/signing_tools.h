@@ -30,6 +30,23 @@ struct TestSigner {
 // openssl fails.
 TestSigner MakeTestSigner(const std::filesystem::path& folder);
 
+// How osslsigncode signs an image.
+struct SigningOptions {
+  std::string hash = "sha256";
+  // Adds a signature nested in the image's existing one instead of signing afresh.
+  bool nest = false;
+  // An RFC 3161 time-stamping authority to countersign the signature; none when empty.
+  std::string timestamp_url;
+  // Certificates (PEM) that join the signature's certificate set; none when empty.
+  std::filesystem::path extra_certificates;
+};
+
+// `image` signed by `signer` with osslsigncode as `options` say. Throws
+// std::runtime_error when osslsigncode refuses.
+std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSigner& signer,
+                               const std::filesystem::path& scratch,
+                               const SigningOptions& options);
+
 // `image` signed by `signer` with osslsigncode (SHA-256); with `nest`, a
 // signed `image` gets a second, nested SHA-512 signature. The certificates in
 // the PEM file `extra_certificates`, when given, join the signature's
@@ -38,12 +55,20 @@ std::vector<uint8_t> SignImage(const std::vector<uint8_t>& image, const TestSign
                                const std::filesystem::path& scratch, bool nest = false,
                                const std::filesystem::path& extra_certificates = {});
 
+// Signed `image` with an unsigned attribute added to its signer info by
+// osslsigncode (an "unauthenticated blob"). Throws std::runtime_error when
+// osslsigncode refuses.
+std::vector<uint8_t> AddUnauthenticatedBlob(const std::vector<uint8_t>& image,
+                                            const std::filesystem::path& scratch);
+
 // A throwaway self-signed certificate of more than `size` bytes (a comment
 // extension fills it), as a PEM file in `folder`: bulk for a signature block.
 std::filesystem::path MakeBulkyCertificate(const std::filesystem::path& folder, size_t size);
 
-// osslsigncode verify of `file`, trusting `signer` as the root.
+// osslsigncode verify of `file`, trusting `signer` as the root and, when
+// given, `time_stamp_root` as the root of time-stamp signers.
 ProcessResult VerifySignature(const std::filesystem::path& file, const TestSigner& signer,
-                              const std::filesystem::path& scratch);
+                              const std::filesystem::path& scratch,
+                              const std::filesystem::path& time_stamp_root = {});
 
 }  // namespace vireo::test
