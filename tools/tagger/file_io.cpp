@@ -27,10 +27,10 @@ std::string Describe(const std::filesystem::path& path, const char* what, int er
   return "cannot " + std::string(what) + " " + path.string() + ": " + std::strerror(error);
 }
 
-bool WriteAll(int descriptor, const std::vector<uint8_t>& bytes) {
+bool WriteAll(int descriptor, ByteRange bytes) {
   size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t count = ::write(descriptor, bytes.data() + written, bytes.size() - written);
+  while (written < bytes.size) {
+    const ssize_t count = ::write(descriptor, bytes.data + written, bytes.size - written);
     if (count < 0 && errno == EINTR) continue;
     if (count <= 0) return false;
     written += static_cast<size_t>(count);
@@ -61,6 +61,11 @@ std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path) {
 
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
                          const std::filesystem::path& permissions_from) {
+  WriteFileAtomically(path, {ByteRange{bytes.data(), bytes.size()}}, permissions_from);
+}
+
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ByteRange>& pieces,
+                         const std::filesystem::path& permissions_from) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
   const int descriptor = ::mkstemp(temporary.data());
@@ -69,8 +74,9 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ui
   struct stat source;
   mode_t mode = 0644;
   if (::stat(permissions_from.c_str(), &source) == 0) mode = source.st_mode & 07777;
-  const bool ok =
-      WriteAll(descriptor, bytes) && ::fchmod(descriptor, mode) == 0 && ::fsync(descriptor) == 0;
+  bool ok = true;
+  for (const ByteRange& piece : pieces) ok = ok && WriteAll(descriptor, piece);
+  ok = ok && ::fchmod(descriptor, mode) == 0 && ::fsync(descriptor) == 0;
   const int write_error = errno;
   if (::close(descriptor) != 0 || !ok) {
     ::unlink(temporary.c_str());

@@ -1,6 +1,7 @@
 // corvane-tag: stamps, reads and removes the distributor's tag in a signed
 // CorvaneUpdateSetup.exe, without touching what the signature covers.
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "tools/tagger/signed_image.h"
 #include "tools/tagger/stub_tag_lookup.h"
 #include "tools/tagger/tag_commands.h"
+#include "tools/tagger/tag_list.h"
 #include "tools/tagger/tag_tool_error.h"
 
 namespace {
@@ -24,6 +26,7 @@ constexpr char kUsage[] =
     "  corvane-tag set STUB.exe TAG [-o OUT.exe]\n"
     "  corvane-tag get STUB.exe\n"
     "  corvane-tag clear STUB.exe [-o OUT.exe]\n"
+    "  corvane-tag set-many STUB.exe TAGS.txt -o DIR\n"
     "  corvane-tag --help\n"
     "\n"
     "set    puts TAG (for example \"appguid={...}&appname=...&needsadmin=false\") into\n"
@@ -36,8 +39,17 @@ constexpr char kUsage[] =
     "get    prints the tag exactly as the stub reads it (the text up to the\n"
     "       record's first zero byte), followed by a newline.\n"
     "clear  removes the tag; the stub then uses its built-in default tag.\n"
+    "set-many  writes one tagged copy of STUB.exe into DIR per line of TAGS.txt,\n"
+    "       each the same bytes as set writes. A line holds the file name, one tab\n"
+    "       or space, and the tag to the end of the line; empty lines and lines\n"
+    "       starting with '#' are skipped. A name must end in .exe and must not hold\n"
+    "       a path separator, \"..\", a character Windows refuses, or repeat another\n"
+    "       line's name in any letter case. Every line is checked first: when any\n"
+    "       is refused, each such line is reported with its number and nothing is\n"
+    "       written.\n"
     "\n"
     "  -o, --output FILE   write the result to FILE instead of replacing STUB.exe\n"
+    "                      (set-many: the folder to write into, made if missing)\n"
     "\n"
     "STUB.exe must be a signed 32-bit image whose certificate table ends the file\n"
     "and overlaps neither the headers nor a section.\n"
@@ -76,7 +88,8 @@ struct Arguments {
   std::string output;
 };
 
-Arguments Parse(const std::vector<std::string>& args, size_t operand_count, bool takes_output) {
+Arguments Parse(const std::vector<std::string>& args, size_t operand_count, bool takes_output,
+                const char* operands_usage) {
   const std::string& command = args[0];
   Arguments parsed;
   for (size_t i = 1; i < args.size(); ++i) {
@@ -99,10 +112,7 @@ Arguments Parse(const std::vector<std::string>& args, size_t operand_count, bool
       parsed.operands.push_back(argument);
     }
   }
-  if (parsed.operands.size() != operand_count) {
-    throw UsageError{command +
-                     (operand_count == 2 ? " takes STUB.exe and TAG" : " takes one STUB.exe")};
-  }
+  if (parsed.operands.size() != operand_count) throw UsageError{command + operands_usage};
   return parsed;
 }
 
@@ -111,7 +121,7 @@ std::string Describe(vireo::tagger::StubTagStatus status) {
 }
 
 int Set(const std::vector<std::string>& args) {
-  const Arguments parsed = Parse(args, 2, true);
+  const Arguments parsed = Parse(args, 2, true, " takes STUB.exe and TAG");
   const std::filesystem::path input = parsed.operands[0];
   const std::filesystem::path output =
       parsed.output.empty() ? input : std::filesystem::path(parsed.output);
@@ -125,7 +135,7 @@ int Set(const std::vector<std::string>& args) {
 }
 
 int Get(const std::vector<std::string>& args) {
-  const Arguments parsed = Parse(args, 1, false);
+  const Arguments parsed = Parse(args, 1, false, " takes one STUB.exe");
   std::vector<uint8_t> file = vireo::tagger::ReadWholeFile(parsed.operands[0]);
   const auto read = vireo::tagger::ReadTagAsStub(file);
   if (read.status == vireo::tagger::StubTagStatus::kFound) {
@@ -153,7 +163,7 @@ int Get(const std::vector<std::string>& args) {
 }
 
 int Clear(const std::vector<std::string>& args) {
-  const Arguments parsed = Parse(args, 1, true);
+  const Arguments parsed = Parse(args, 1, true, " takes one STUB.exe");
   const std::filesystem::path input = parsed.operands[0];
   const std::filesystem::path output =
       parsed.output.empty() ? input : std::filesystem::path(parsed.output);
@@ -161,6 +171,63 @@ int Clear(const std::vector<std::string>& args) {
   vireo::tagger::WriteFileAtomically(output, result.file, input);
   std::printf("%s: %s\n", output.c_str(),
               result.carriers_removed ? "tag removed" : "carried no tag");
+  return 0;
+}
+
+// Checks every line of the list, then writes every stub, or nothing.
+int SetMany(const std::vector<std::string>& args) {
+  const Arguments parsed = Parse(args, 2, true, " takes STUB.exe and TAGS.txt");
+  if (parsed.output.empty()) throw UsageError{"set-many needs -o DIR, the folder to write into"};
+  const std::filesystem::path input = parsed.operands[0];
+  const std::string list_name = parsed.operands[1];
+  const std::filesystem::path folder = parsed.output;
+
+  const std::vector<uint8_t> list_bytes = vireo::tagger::ReadWholeFile(list_name);
+  vireo::tagger::TagList list =
+      vireo::tagger::ParseTagList(std::string(list_bytes.begin(), list_bytes.end()));
+  vireo::tagger::BatchTagger tagger(vireo::tagger::ReadWholeFile(input));
+
+  struct Planned {
+    const vireo::tagger::TagListEntry* entry;
+    vireo::tagger::PlannedStub stub;
+  };
+  std::vector<Planned> planned;
+  for (const vireo::tagger::TagListEntry& entry : list.entries) {
+    try {
+      planned.push_back({&entry, tagger.Plan(entry.tag)});
+    } catch (const vireo::tagger::TagToolError& error) {
+      list.problems.push_back({entry.line, error.what()});
+    }
+  }
+  if (!list.problems.empty()) {
+    std::sort(list.problems.begin(), list.problems.end(),
+              [](const auto& a, const auto& b) { return a.line < b.line; });
+    for (const auto& problem : list.problems) {
+      std::fprintf(stderr, "corvane-tag: %s:%zu: %s\n", list_name.c_str(), problem.line,
+                   problem.message.c_str());
+    }
+    throw vireo::tagger::TagToolError(std::to_string(list.problems.size()) + " line" +
+                                      (list.problems.size() == 1 ? "" : "s") + " of " +
+                                      list_name + " refused; nothing written");
+  }
+  if (planned.empty()) {
+    throw vireo::tagger::TagToolError(list_name + " names no stub; nothing written");
+  }
+
+  std::error_code error;
+  std::filesystem::create_directories(folder, error);
+  if (error) {
+    throw vireo::tagger::TagToolError("cannot make the folder " + folder.string() + ": " +
+                                      error.message());
+  }
+  for (const Planned& item : planned) {
+    const std::filesystem::path output = folder / item.entry->name;
+    tagger.Write(item.stub, output, input);
+    std::printf("%s: tag set (%zu bytes, room for %zu)\n", output.c_str(),
+                item.entry->tag.size(), item.stub.record_area);
+  }
+  std::printf("%zu stubs written to %s%s\n", planned.size(), folder.c_str(),
+              tagger.carriers_removed() ? ", each replacing STUB.exe's earlier tag" : "");
   return 0;
 }
 
@@ -178,6 +245,7 @@ int main(int argc, char** argv) {
     if (command == "set") return Set(args);
     if (command == "get") return Get(args);
     if (command == "clear") return Clear(args);
+    if (command == "set-many") return SetMany(args);
     throw UsageError{"unknown command " + command};
   } catch (const UsageError& error) {
     std::fprintf(stderr, "corvane-tag: %s\nTry 'corvane-tag --help'.\n", error.message.c_str());

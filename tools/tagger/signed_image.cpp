@@ -15,7 +15,7 @@ namespace {
 constexpr uint32_t kPeHeaderOffsetField = 60;  // e_lfanew
 // Signature, file header and the 32-bit optional header with 16 data directories,
 // the extent the stub's reader checks too.
-constexpr uint32_t kNtHeadersSize = 248;
+constexpr uint32_t kNtHeadersSize = kPe32NtHeadersSize;
 constexpr uint32_t kMachineField = 4;
 constexpr uint32_t kSectionCountField = 6;
 constexpr uint32_t kOptionalHeaderSizeField = 20;
@@ -152,6 +152,7 @@ SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
   if (magic != kPe32Magic) throw TagToolError("unknown optional header magic " + Hex(magic));
 
   SignedImage image;
+  image.pe_header = pe;
   image.checksum_field = pe + kChecksumField;
   image.certificate_entry = pe + kCertificateEntryField;
   const uint32_t table = ReadLe32(file, image.certificate_entry);

@@ -8,6 +8,7 @@
 namespace vireo::tagger {
 
 struct SignedImage {
+  uint32_t pe_header = 0;           // file offset of the PE signature
   uint32_t checksum_field = 0;      // file offset of the optional header's CheckSum
   uint32_t certificate_entry = 0;   // file offset of data directory entry 4 (offset, size)
   uint32_t table_offset = 0;        // file offset of the certificate table
@@ -20,6 +21,10 @@ struct SignedImage {
 // a certificate table that ends the file and holds one PKCS#7 entry. Bytes
 // after the DER block inside that entry are not kept by WithSignedData.
 SignedImage ParseSignedImage(const std::vector<uint8_t>& file);
+
+// Signature, file header and a PE32 optional header with 16 data directories:
+// what the stub's reader looks at before the certificate table.
+constexpr uint32_t kPe32NtHeadersSize = 248;
 
 // The certificate table that holds exactly one entry with `signed_data`:
 // the WIN_CERTIFICATE header, the block, zeros up to a multiple of 8 bytes.

@@ -104,6 +104,10 @@ StubTag ReadPaddedView(const uint8_t* view, uint32_t mapped_size) {
 
 }  // namespace
 
+StubTag ReadTagFromMappedView(const uint8_t* view, uint32_t mapped_size) {
+  return ReadPaddedView(view, mapped_size);
+}
+
 StubTag ReadTagAsStub(std::vector<uint8_t>& file) {
   if (file.size() > UINT32_MAX - kPageSize) {
     return None("the file is too large for the stub to map");

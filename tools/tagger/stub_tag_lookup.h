@@ -28,4 +28,9 @@ struct StubTag {
 // allows, see ReadWholeFile) and removed again before returning.
 StubTag ReadTagAsStub(std::vector<uint8_t>& file);
 
+// The same lookup over `view`, `mapped_size` bytes already padded with zeros
+// to whole 4 KiB pages. The lookup reads only the headers up to the end of
+// the PE32 optional header and the certificate table.
+StubTag ReadTagFromMappedView(const uint8_t* view, uint32_t mapped_size);
+
 }  // namespace vireo::tagger

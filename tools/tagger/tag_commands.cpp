@@ -1,7 +1,9 @@
 #include "tools/tagger/tag_commands.h"
 
-#include "tools/tagger/signed_data.h"
-#include "tools/tagger/signed_image.h"
+#include <algorithm>
+#include <cstring>
+
+#include "tools/tagger/pe_checksum.h"
 #include "tools/tagger/stub_tag_lookup.h"
 #include "tools/tagger/tag_certificate.h"
 #include "tools/tagger/tag_text.h"
@@ -14,6 +16,11 @@ namespace {
 // The stub only accepts a signature block whose outer length takes exactly two
 // bytes: 256 to 65,535 bytes of contents.
 constexpr size_t kMaxSignedDataSize = 4 + 0xFFFF;
+constexpr size_t kPageSize = 4096;
+// The WIN_CERTIFICATE header and at most 7 bytes of padding.
+constexpr size_t kMaxTableOverhead = 8 + 7;
+
+size_t RoundUpToPages(size_t size) { return (size + kPageSize - 1) / kPageSize * kPageSize; }
 
 // The file's signature block without carrier certificates, in `parts`.
 TagResult RemoveCarriers(const std::vector<uint8_t>& file, SignedImage* image,
@@ -49,6 +56,22 @@ Bytes Rejoin(const SignedDataParts& parts) {
   return der;
 }
 
+void CheckStubReadsBack(const StubTag& read, const std::string& tag) {
+  if (read.status != StubTagStatus::kFound || read.tag != tag) {
+    throw TagToolError("the stub would not read back the tag (" +
+                       (read.reason.empty() ? "another tag record comes first" : read.reason) +
+                       ")");
+  }
+}
+
+size_t RecordAreaFor(const std::string& tag) {
+  return TagRecordArea(tag).size() - kRecordHeaderSize;
+}
+
+void WriteLe32(uint8_t* at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
 }  // namespace
 
 TagResult SetTag(std::vector<uint8_t> file, const std::string& tag) {
@@ -57,15 +80,9 @@ TagResult SetTag(std::vector<uint8_t> file, const std::string& tag) {
   SignedDataParts parts;
   TagResult result = RemoveCarriers(file, &image, &parts);
   parts.certificates.push_back(MakeTagCertificate(tag));
-  result.record_area = TagRecordArea(tag).size() - kRecordHeaderSize;
+  result.record_area = RecordAreaFor(tag);
   result.file = WithSignedData(std::move(file), image, Rejoin(parts));
-
-  const StubTag read = ReadTagAsStub(result.file);
-  if (read.status != StubTagStatus::kFound || read.tag != tag) {
-    throw TagToolError("the stub would not read back the tag (" +
-                       (read.reason.empty() ? "another tag record comes first" : read.reason) +
-                       ")");
-  }
+  CheckStubReadsBack(ReadTagAsStub(result.file), tag);
   return result;
 }
 
@@ -80,6 +97,70 @@ TagResult ClearTag(std::vector<uint8_t> file) {
         "it cannot be removed without re-signing");
   }
   return result;
+}
+
+BatchTagger::BatchTagger(std::vector<uint8_t> file) : file_(std::move(file)) {
+  TagResult removed = RemoveCarriers(file_, &image_, &parts_);
+  carriers_removed_ = removed.carriers_removed;
+  // ParseSignedImage checked that the headers end before the table. The
+  // bytes at and after the last even offset before the table share their
+  // checksum words with the table's first bytes, so they go with the table.
+  tail_offset_ = image_.table_offset & ~size_t{1};
+  headers_size_ = std::min<size_t>(
+      (size_t{image_.pe_header} + kPe32NtHeadersSize + 1) & ~size_t{1}, tail_offset_);
+  body_word_sum_ = SumLe16Words(file_.data() + headers_size_, tail_offset_ - headers_size_);
+
+  // calloc's fresh pages cost nothing until written, and only the headers
+  // and the table's pages ever are.
+  lookup_view_size_ =
+      RoundUpToPages(size_t{image_.table_offset} + kMaxTableOverhead + kMaxSignedDataSize);
+  lookup_view_.reset(static_cast<uint8_t*>(std::calloc(lookup_view_size_, 1)));
+  if (!lookup_view_) throw TagToolError("out of memory for the stub's view of the file");
+}
+
+PlannedStub BatchTagger::Plan(const std::string& tag) {
+  CheckTagText(tag);
+  SignedDataParts parts = parts_;
+  parts.certificates.push_back(MakeTagCertificate(tag));
+  const Bytes table = CertificateTableFor(Rejoin(parts), image_.table_offset);
+
+  PlannedStub stub;
+  stub.record_area = RecordAreaFor(tag);
+  stub.file_size = size_t{image_.table_offset} + table.size();
+  stub.headers.assign(file_.begin(), file_.begin() + headers_size_);
+  WriteLe32(stub.headers.data() + image_.certificate_entry + 4,
+            static_cast<uint32_t>(table.size()));
+  stub.tail.assign(file_.begin() + tail_offset_, file_.begin() + image_.table_offset);
+  stub.tail.insert(stub.tail.end(), table.begin(), table.end());
+  const uint64_t word_sum =
+      SumLe16WordsWithoutChecksum(stub.headers.data(), stub.headers.size(),
+                                  image_.checksum_field) +
+      body_word_sum_ + SumLe16Words(stub.tail.data(), stub.tail.size());
+  WriteLe32(stub.headers.data() + image_.checksum_field,
+            FoldPeChecksum(word_sum, stub.file_size));
+
+  // The stub's lookup reads the headers and the table only; the body between
+  // them stays zero in the view.
+  uint8_t* view = lookup_view_.get();
+  std::memcpy(view, stub.headers.data(), stub.headers.size());
+  std::memcpy(view + tail_offset_, stub.tail.data(), stub.tail.size());
+  const size_t tail_end = tail_offset_ + stub.tail.size();
+  if (lookup_view_dirty_end_ > tail_end) {
+    std::memset(view + tail_end, 0, lookup_view_dirty_end_ - tail_end);
+  }
+  lookup_view_dirty_end_ = tail_end;
+  CheckStubReadsBack(
+      ReadTagFromMappedView(view, static_cast<uint32_t>(RoundUpToPages(stub.file_size))), tag);
+  return stub;
+}
+
+void BatchTagger::Write(const PlannedStub& stub, const std::filesystem::path& path,
+                        const std::filesystem::path& permissions_from) const {
+  WriteFileAtomically(path,
+                      {ByteRange{stub.headers.data(), stub.headers.size()},
+                       ByteRange{file_.data() + headers_size_, tail_offset_ - headers_size_},
+                       ByteRange{stub.tail.data(), stub.tail.size()}},
+                      permissions_from);
 }
 
 }  // namespace vireo::tagger
