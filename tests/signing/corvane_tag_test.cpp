@@ -392,6 +392,133 @@ TEST_F(CorvaneTagTest, SetsTheTagOfAnImageWithSections) {
   EXPECT_EQ(StubReads(ReadFileBytes(stub)), "<none>");
 }
 
+// set-many writes, for each line, exactly the bytes set writes for its tag,
+// whatever the image: tagged already or not, with sections, dual-signed.
+TEST_F(CorvaneTagTest, SetManyWritesWhatSetWritesForEachLine) {
+  const fs::path tagged_file = Write("tagged.exe", *signed32_);
+  ASSERT_EQ(Tag({"set", tagged_file.string(), "appname=Earlier"}).status, 0);
+  const struct {
+    const char* name;
+    Bytes image;
+    bool verifies;  // the section is added after signing
+  } images[] = {
+      {"signed", *signed32_, true},
+      {"tagged already", ReadFileBytes(tagged_file), true},
+      {"with a section", WithSectionAndTableAt(*signed32_, kSectionEnd), false},
+      {"dual-signed", SignImage(*signed32_, *signer_, folder_, /*nest=*/true), true},
+  };
+  fs::remove(tagged_file);
+  const std::string list =
+      "# distributors\n"
+      "\n"
+      "CorvaneUpdateSetup-one.exe\t" + std::string(kTag) + "\n" +
+      "two.EXE appname=Two with spaces &ap=x\r\n" +  // a space separates; CRLF ends the line
+      "three.exe\t" + std::string(1000, 'c') + "\n" +
+      "four.exe " + std::string(32453, 'd');  // the longest tag, no final newline
+  const std::vector<std::pair<std::string, std::string>> expected = {
+      {"CorvaneUpdateSetup-one.exe", kTag},
+      {"two.EXE", "appname=Two with spaces &ap=x"},
+      {"three.exe", std::string(1000, 'c')},
+      {"four.exe", std::string(32453, 'd')},
+  };
+  const fs::path list_file = Write("tags.txt", Bytes(list.begin(), list.end()));
+  for (const auto& image : images) {
+    SCOPED_TRACE(image.name);
+    const fs::path stub = Write("stub.exe", image.image);
+    const fs::path out = folder_ / "out";
+    const ProcessResult many = Tag({"set-many", stub.string(), list_file.string(), "-o",
+                                    out.string()});
+    ASSERT_EQ(many.status, 0) << many.err;
+    EXPECT_NE(many.out.find("4 stubs written"), std::string::npos) << many.out;
+    EXPECT_EQ(ReadFileBytes(stub), image.image);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(out)) ++files;
+    EXPECT_EQ(files, expected.size());
+    for (const auto& [name, tag] : expected) {
+      SCOPED_TRACE(name);
+      const fs::path single = folder_ / "single.exe";
+      ASSERT_EQ(Tag({"set", stub.string(), tag, "-o", single.string()}).status, 0);
+      const Bytes written = ReadFileBytes(out / name);
+      EXPECT_TRUE(written == ReadFileBytes(single)) << "set-many and set differ";
+      EXPECT_EQ(StubReads(written), tag);
+      EXPECT_EQ(StoredChecksum(written), ComputeChecksum(written));
+      if (image.verifies) {
+        EXPECT_EQ(VerifySignature(out / name, *signer_, folder_).status, 0);
+      }
+    }
+    fs::remove_all(out);
+  }
+}
+
+// Every refused line is reported with its number and set's message for a tag
+// it refuses, and nothing is written, not even the folder.
+TEST_F(CorvaneTagTest, SetManyRefusesEveryBadLineAndWritesNothing) {
+  const std::string list =
+      "good.exe appname=Good\n"
+      "sub/dir.exe appname=x\n"
+      "..\\up.exe appname=x\n"
+      "notes.txt appname=x\n"
+      ".hidden.exe appname=x\n"
+      "a..b.exe appname=x\n"
+      "what?.exe appname=x\n"
+      "GOOD.exe appname=x\n"
+      "lonely.exe\n"
+      " blank-first.exe appname=x\n"
+      "empty.exe \n"
+      "quote.exe appname=\"x\"\n"
+      "control.exe a\tb\n"
+      "long.exe " + std::string(32454, 'a') + "\n"
+      "# a comment, skipped\n"
+      "fine.exe appname=Fine\n";
+  const std::vector<std::pair<int, std::string>> expected = {
+      {2, "holds a path separator"},
+      {3, "holds a path separator"},
+      {4, "does not end in .exe"},
+      {5, "starts with a dot"},
+      {6, "holds \"..\""},
+      {7, "a character Windows does not allow"},
+      {8, "\"GOOD.exe\" is already on line 1"},
+      {9, "no tag: a line holds the file name, one tab or space, then the tag"},
+      {10, "the line starts with a blank"},
+      {11, "the tag is empty"},
+      {12, "the tag contains a double quote (at byte 8)"},
+      {13, "the tag is not printable ASCII (byte 0x09 at 1)"},
+      {14, "the tag has 32454 bytes; the stub's child command line holds at most 32453"},
+  };
+  const fs::path stub = Write("stub.exe", *signed32_);
+  const fs::path list_file = Write("tags.txt", Bytes(list.begin(), list.end()));
+  const ProcessResult many =
+      Tag({"set-many", stub.string(), list_file.string(), "-o", (folder_ / "out").string()});
+  EXPECT_EQ(many.status, kFailed);
+  for (const auto& [line, message] : expected) {
+    const std::string report = "tags.txt:" + std::to_string(line) + ": ";
+    const size_t at = many.err.find(report);
+    ASSERT_NE(at, std::string::npos) << report << "\n" << many.err;
+    EXPECT_NE(many.err.substr(at, many.err.find('\n', at) - at).find(message), std::string::npos)
+        << many.err;
+  }
+  EXPECT_EQ(many.err.find("tags.txt:1:"), std::string::npos) << many.err;
+  EXPECT_EQ(many.err.find("tags.txt:16:"), std::string::npos) << many.err;
+  EXPECT_NE(many.err.find("13 lines of"), std::string::npos) << many.err;
+  EXPECT_NE(many.err.find("nothing written"), std::string::npos) << many.err;
+  EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"stub.exe", "tags.txt"}));
+
+  // A stub that set refuses is refused with set's message.
+  const fs::path unsigned_stub = Write("unsigned.exe", MakeMinimalPe());
+  const fs::path good_list = Write("good.txt", Bytes{'a', '.', 'e', 'x', 'e', ' ', 'x'});
+  const ProcessResult refused = Tag({"set-many", unsigned_stub.string(), good_list.string(), "-o",
+                                     (folder_ / "out").string()});
+  EXPECT_EQ(refused.status, kFailed);
+  EXPECT_NE(refused.err.find("not signed"), std::string::npos) << refused.err;
+  EXPECT_FALSE(fs::exists(folder_ / "out"));
+
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"set-many", stub.string(), good_list.string()},
+        {"set-many", stub.string(), "-o", (folder_ / "out").string()}}) {
+    EXPECT_EQ(Tag(arguments).status, kUsageError) << testing::PrintToString(arguments);
+  }
+}
+
 // build.sh release checks the tag before it builds anything, with the
 // tagger's limit.
 TEST_F(CorvaneTagTest, ReleaseCommandChecksTheTagLengthFirst) {
