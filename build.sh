@@ -6,7 +6,9 @@
 #   ./build.sh test                              build and run every test
 #   ./build.sh stub --payload DIR --out FILE.exe a stub whose payload is DIR
 #   ./build.sh release --payload DIR --tag TAG --out FILE.exe [--cert F --key F | --pfx F]
-#                                                a signed, tagged, verified stub
+#                      [--timestamp URL [--tsa-ca F]] [--nest]
+#                                                a signed (time-stamped, dual-signed),
+#                                                tagged, verified stub
 #   ./build.sh bench [--quick]                   the whole-run benchmark
 #   ./build.sh pictures                          pictures of the failure box into docs/
 #   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
@@ -233,13 +235,22 @@ cmd_stub() {
 # A stub ready for distributors: built from DIR, signed with SHA-256, tagged,
 # and checked the way users' systems and the stub will check it. Without
 # --cert/--key or --pfx it is signed with a throwaway test certificate kept in
-# build/, which no user's system trusts.
+# build/, which no user's system trusts. --timestamp URL has an RFC 3161
+# time-stamping authority countersign each signature, so that it stays valid
+# after the certificate expires; --nest signs with SHA-1 first (for systems
+# that know no SHA-256) and nests a SHA-256 signature in that one.
 cmd_release() {
-  local usage="--payload DIR --tag TAG --out FILE.exe [--cert FILE --key FILE | --pfx FILE] [--pass PASS] [--ca FILE]"
+  local usage="--payload DIR --tag TAG --out FILE.exe [--cert FILE --key FILE | --pfx FILE] [--pass PASS] [--ca FILE] [--timestamp URL [--tsa-ca FILE]] [--nest]"
   local payload="" tag="" tag_given=0 out="" cert="" key="" pfx="" pass="" pass_given=0 ca=""
+  local timestamp="" tsa_ca="" nest=0
   while [ $# -gt 0 ]; do
+    if [ "$1" = --nest ]; then
+      nest=1
+      shift
+      continue
+    fi
     case "$1" in
-      --payload|--tag|--out|--cert|--key|--pfx|--pass|--ca)
+      --payload|--tag|--out|--cert|--key|--pfx|--pass|--ca|--timestamp|--tsa-ca)
         [ $# -ge 2 ] || die "release: $1 needs a value";;
       *) die "release: unknown option '$1' (use $usage)";;
     esac
@@ -252,6 +263,8 @@ cmd_release() {
       --pfx) pfx=$2;;
       --pass) pass=$2; pass_given=1;;
       --ca) ca=$2;;
+      --timestamp) timestamp=$2;;
+      --tsa-ca) tsa_ca=$2;;
     esac
     shift 2
   done
@@ -282,6 +295,12 @@ cmd_release() {
     die "release: --pass goes with --pfx or --key"
   fi
   [ -z "$ca" ] || [ -f "$ca" ] || die "release: CA file '$ca' not found"
+  case "$timestamp" in
+    ''|http://*|https://*) ;;
+    *) die "release: --timestamp takes the time-stamping authority's http:// or https:// URL";;
+  esac
+  [ -z "$tsa_ca" ] || [ -n "$timestamp" ] || die "release: --tsa-ca goes with --timestamp"
+  [ -z "$tsa_ca" ] || [ -f "$tsa_ca" ] || die "release: TSA CA file '$tsa_ca' not found"
 
   local work="$BUILD/release"
   local tagger="$BUILD/host/tools/corvane-tag"
@@ -312,22 +331,42 @@ cmd_release() {
   fi
   [ "$pass_given" = 0 ] || sign_args+=(-pass "$pass")
 
-  say "signing with SHA-256${test_certificate:+ (TEST CERTIFICATE — not for distribution)}"
-  osslsigncode sign -h sha256 -n "CorvaneUpdateSetup" "${sign_args[@]}" \
-    -in "$work/unsigned.exe" -out "$work/signed.exe" >"$work/sign.txt" 2>&1 ||
-    { cat "$work/sign.txt" >&2; die "release: osslsigncode could not sign the stub"; }
+  [ -z "$timestamp" ] || sign_args+=(-ts "$timestamp")
+  local hashes=(sha256) signatures="SHA-256"
+  [ "$nest" = 0 ] || { hashes=(sha1 sha256); signatures="SHA-1 with a nested SHA-256"; }
+  say "signing with $signatures${timestamp:+, time-stamped by $timestamp}${test_certificate:+ (TEST CERTIFICATE — not for distribution)}"
+  local hash input="$work/unsigned.exe" nest_args=()
+  for hash in "${hashes[@]}"; do
+    osslsigncode sign "${nest_args[@]}" -h "$hash" -n "CorvaneUpdateSetup" "${sign_args[@]}" \
+      -in "$input" -out "$work/signed-$hash.exe" >"$work/sign-$hash.txt" 2>&1 ||
+      { cat "$work/sign-$hash.txt" >&2
+        die "release: osslsigncode could not sign the stub with $hash${timestamp:+ (is the time-stamping authority $timestamp reachable?)}"; }
+    input="$work/signed-$hash.exe"
+    nest_args=(-nest)
+  done
+  cp "$input" "$work/signed.exe"
 
   say "tagging"
   "$tagger" set "$work/signed.exe" "$tag" -o "$work/tagged.exe"
 
   say "verifying"
   local verify_args=()
-  [ -z "$ca" ] || verify_args=(-CAfile "$ca")
+  [ -z "$ca" ] || verify_args+=(-CAfile "$ca")
+  [ -z "$tsa_ca" ] || verify_args+=(-TSA-CAfile "$tsa_ca")
   osslsigncode verify "${verify_args[@]}" -in "$work/tagged.exe" >"$work/verify.txt" 2>&1 ||
     { cat "$work/verify.txt" >&2
       die "release: the tagged stub's signature does not verify (a certificate from a private CA needs its root named with --ca FILE)"; }
   ! grep -q "invalid PE checksum" "$work/verify.txt" ||
     die "release: the tagged stub's PE checksum is wrong (see $work/verify.txt)"
+  local verified_count=${#hashes[@]}
+  grep -q "^Number of verified signatures: $verified_count\$" "$work/verify.txt" ||
+    die "release: the tagged stub does not carry $verified_count verified signature(s) (see $work/verify.txt)"
+  # osslsigncode verify succeeds even when a time stamp does not verify.
+  if [ -n "$timestamp" ]; then
+    ! grep -q "^Timestamp Server Signature verification: failed" "$work/verify.txt" &&
+      [ "$(grep -c "^Timestamp Server Signature verification: ok" "$work/verify.txt")" = "$verified_count" ] ||
+      die "release: not every signature's time stamp verifies (a private time-stamping authority needs its root named with --tsa-ca FILE; see $work/verify.txt)"
+  fi
   local read_back
   read_back=$("$tagger" get "$work/tagged.exe") || die "release: the stub would find no tag"
   [ "$read_back" = "$tag" ] || die "release: the stub would read the tag '$read_back'"
@@ -341,8 +380,16 @@ cmd_release() {
   printf '  file:      %s (%s bytes)\n' "$out" "$(stat -c %s "$out")"
   printf '  sha256:    %s\n' "$(sha256sum "$out" | cut -d ' ' -f 1)"
   printf '  signed by: %s\n' "$signer"
+  printf '  signature: %s\n' "$signatures"
+  if [ -n "$timestamp" ]; then
+    printf '  timestamp: %s (%s)\n' \
+      "$(sed -n 's/^[[:space:]]*Timestamp time: //p' "$work/verify.txt" | head -n 1)" "$timestamp"
+  else
+    printf '  timestamp: none (the signature expires with the certificate)\n'
+  fi
   printf '  tag:       %s\n' "$tag"
-  printf '  verified:  osslsigncode verify (trusting %s), corvane-tag get\n' "${ca:-the system CA bundle}"
+  printf '  verified:  osslsigncode verify (trusting %s%s), corvane-tag get\n' \
+    "${ca:-the system CA bundle}" "${timestamp:+; time stamps trusting ${tsa_ca:-the system CA bundle}}"
   if [ -n "$test_certificate" ]; then
     printf '\n  TEST CERTIFICATE — not for distribution: signed with the throwaway %s.\n' "$test_certificate"
     printf '  Sign releases with --cert/--key or --pfx.\n'

@@ -543,6 +543,33 @@ TEST_F(CorvaneTagTest, ReleaseCommandChecksTheTagLengthFirst) {
   EXPECT_FALSE(fs::exists(folder_ / "out.exe"));
 }
 
+// build.sh release refuses time-stamping and nesting options it cannot use
+// before it builds anything.
+TEST_F(CorvaneTagTest, ReleaseCommandChecksItsSigningOptionsFirst) {
+  fs::create_directory(folder_ / "payload");
+  const struct {
+    std::vector<std::string> options;
+    const char* message;
+  } cases[] = {
+      {{"--timestamp", "timestamp.example.com"}, "--timestamp takes the time-stamping authority's"},
+      {{"--tsa-ca", "tsa.pem"}, "--tsa-ca goes with --timestamp"},
+      {{"--timestamp", "http://127.0.0.1:9", "--tsa-ca", (folder_ / "missing.pem").string()},
+       "TSA CA file"},
+      {{"--nest", "--timestamp"}, "--timestamp needs a value"},
+      {{"--nested"}, "unknown option '--nested'"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    std::vector<std::string> arguments = {"release", "--payload", (folder_ / "payload").string(),
+                                          "--tag", kTag, "--out", (folder_ / "out.exe").string()};
+    arguments.insert(arguments.end(), c.options.begin(), c.options.end());
+    const ProcessResult release = RunProgram(CORVANE_BUILD_SH, arguments, folder_);
+    EXPECT_EQ(release.status, 1);
+    EXPECT_NE(release.err.find(c.message), std::string::npos) << release.err;
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "out.exe"));
+}
+
 TEST_F(CorvaneTagTest, CommandLineMistakesAreUsageErrors) {
   const fs::path stub = Write("stub.exe", *signed32_);
   for (const std::vector<std::string>& arguments :
