@@ -347,8 +347,8 @@ void Logging::ConfigureFileLogWriter() {
       return;
     }
     DebugTrace(L"file log path:%s", path.c_str());
-    const WideString directory = GetDirectoryFromPath(path.c_str());
-    if (!FileExists(directory.c_str()) && FAILED(CreateDirectoryTree(directory.c_str()))) return;
+    // The writer makes a missing log folder itself, with a DACL of its own:
+    // one made here would inherit what the common application data grants.
     file_writer_ = new FileLogWriter(path.c_str(), append_to_file_, *this);
   }
   if (file_writer_) AttachWriter(file_writer_);

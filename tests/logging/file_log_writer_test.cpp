@@ -28,6 +28,8 @@ namespace vireo {
 namespace {
 
 using test::DebugOutputExceptions;
+using test::FindAce;
+using test::GrantsEveryone;
 using test::LocalLogging;
 using test::ScratchFolder;
 
@@ -357,26 +359,6 @@ TEST_F(FileWriter, FaultWhileWritingReleasesTheMutex) {
   EXPECT_EQ(Bytes(), kBom + Utf16(L"one\r\ntwo\r\n"));
 }
 
-bool FindAce(PACL acl, const char* sid_text, ACCESS_MASK* mask, BYTE* flags, BYTE* type) {
-  PSID wanted = nullptr;
-  ConvertStringSidToSidA(sid_text, &wanted);
-  bool found = false;
-  for (DWORD i = 0; acl && i < acl->AceCount && !found; ++i) {
-    ACE_HEADER* header = nullptr;
-    if (!GetAce(acl, i, reinterpret_cast<void**>(&header))) continue;
-    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
-    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
-    if (EqualSid(&ace->SidStart, wanted)) {
-      *mask = ace->Mask;
-      *flags = header->AceFlags;
-      *type = header->AceType;
-      found = true;
-    }
-  }
-  LocalFree(wanted);
-  return found;
-}
-
 // Wine keeps no file DACLs (it shows one made from the unix permissions), so
 // the DACL write is read where it is handed to the platform, with the
 // identity of the file behind the handle it goes to.
@@ -537,22 +519,6 @@ TEST_F(FileWriter, LogFolderOwnedByAnyoneButAdministratorsIsNotUsed) {
   ReportedFolderOwner reported(folder_, L"S-1-5-21-1-2-3-1001");
   Write(L"", L"line");
   EXPECT_FALSE(test::PathExists(path_));
-}
-
-bool GrantsEveryone(const std::wstring& folder) {
-  PACL dacl = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
-                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
-    ADD_FAILURE() << "no DACL for " << test::Narrow(folder);
-    return true;
-  }
-  ACCESS_MASK mask = 0;
-  BYTE flags = 0;
-  BYTE type = 0;
-  const bool found = FindAce(dacl, "S-1-1-0", &mask, &flags, &type);
-  LocalFree(descriptor);
-  return found;
 }
 
 // The writer makes a missing log folder, and the missing folders above it,

@@ -79,6 +79,44 @@ TEST_F(StubLogging, LogToFileWritesTheSharedLogFile) {
   EXPECT_TRUE(has(L"command_line:"));
 }
 
+// The log's folders, when the stub makes them, are the administrators' (with
+// an explicit DACL that Wine keeps, and shows), never readable and writable by
+// everyone as a folder made with the default DACL would be.
+TEST_F(StubLogging, LogFoldersTheStubMakesAreNotOpenToEveryone) {
+  log_.RemoveEmptyFolders();
+  const std::wstring folder = log_.path().substr(0, log_.path().rfind(L'\\'));
+  ASSERT_FALSE(test::PathExists(folder)) << "the log folder holds other files";
+  ScopedSystemIni ini("[LoggingSettings]\r\nLogToFile=1\r\n[LoggingLevel]\r\nLC_CORE=2\r\n");
+  const std::wstring stub = runner_.PrepareStub(L"CorvaneUpdateSetup.exe");
+  EXPECT_EQ(runner_.Run(stub, L"/install").exit_code, 0u);
+  ASSERT_TRUE(test::PathExists(log_.path()));
+  EXPECT_FALSE(test::GrantsEveryone(folder));
+}
+
+// A second name for another file in the log's place (planted by someone who
+// could write to the log folder): the stub writes no line into that file,
+// runs as usual, and leaves both names as they were.
+TEST_F(StubLogging, LogFileWithASecondNameIsLeftAlone) {
+  {
+    // A first run makes the log's folders as the stub makes them.
+    ScopedSystemIni ini("[LoggingSettings]\r\nLogToFile=1\r\n[LoggingLevel]\r\nLC_CORE=2\r\n");
+    EXPECT_EQ(runner_.Run(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"), L"/install").exit_code, 0u);
+  }
+  ASSERT_TRUE(DeleteFileW(log_.path().c_str())) << GetLastError();
+  test::ScratchFolder elsewhere;
+  const std::wstring other = elsewhere.Child(L"win.ini");
+  const std::string precious = "[fonts]\r\n[extensions]\r\n[mci extensions]\r\n";
+  test::WriteText(other, precious);
+  ASSERT_TRUE(CreateHardLinkW(log_.path().c_str(), other.c_str(), nullptr)) << GetLastError();
+
+  ScopedSystemIni ini("[LoggingSettings]\r\nLogToFile=1\r\n[LoggingLevel]\r\nLC_CORE=2\r\n");
+  EXPECT_EQ(runner_.Run(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"), L"/install").exit_code, 0u);
+  EXPECT_EQ(test::ReadBytes(other), std::vector<uint8_t>(precious.begin(), precious.end()));
+  EXPECT_EQ(test::ReadBytes(log_.path()), std::vector<uint8_t>(precious.begin(), precious.end()));
+  EXPECT_FALSE(test::PathExists(log_.path() + L".bak"));
+  DeleteFileW(log_.path().c_str());
+}
+
 // Stubs started together share the file through its mutex: each one's lines
 // arrive whole, and none is lost.
 TEST_F(StubLogging, StubsRunningTogetherShareTheLogFile) {

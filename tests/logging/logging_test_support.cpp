@@ -1,6 +1,10 @@
 #include "tests/logging/logging_test_support.h"
 
+#include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
+
+#include <gtest/gtest.h>
 
 #include <cstdarg>
 #include <stdexcept>
@@ -408,6 +412,42 @@ DWORD FinishHelperProcess(HANDLE process) {
   return code;
 }
 
+bool FindAce(PACL acl, const char* sid_text, ACCESS_MASK* mask, BYTE* flags, BYTE* type) {
+  PSID wanted = nullptr;
+  ConvertStringSidToSidA(sid_text, &wanted);
+  bool found = false;
+  for (DWORD i = 0; acl && i < acl->AceCount && !found; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&header))) continue;
+    if (header->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    auto* ace = reinterpret_cast<ACCESS_ALLOWED_ACE*>(header);
+    if (EqualSid(&ace->SidStart, wanted)) {
+      *mask = ace->Mask;
+      *flags = header->AceFlags;
+      *type = header->AceType;
+      found = true;
+    }
+  }
+  LocalFree(wanted);
+  return found;
+}
+
+bool GrantsEveryone(const std::wstring& folder) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    ADD_FAILURE() << "no DACL for " << Narrow(folder);
+    return true;
+  }
+  ACCESS_MASK mask = 0;
+  BYTE flags = 0;
+  BYTE type = 0;
+  const bool found = FindAce(dacl, "S-1-1-0", &mask, &flags, &type);
+  LocalFree(descriptor);
+  return found;
+}
+
 ScopedProductLogFile::ScopedProductLogFile() {
   wchar_t common[MAX_PATH] = {};
   SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, SHGFP_TYPE_CURRENT, common);
@@ -421,6 +461,14 @@ ScopedProductLogFile::ScopedProductLogFile() {
   DeleteFileW(path_.c_str());
   DeleteFileW((path_ + L".bak").c_str());
   removed_ = !PathExists(path_);
+}
+
+void ScopedProductLogFile::RemoveEmptyFolders() {
+  std::wstring folder = path_.substr(0, path_.rfind(L'\\'));
+  for (int level = 0; level < 3; ++level) {
+    if (RemoveDirectoryW(folder.c_str())) created_folders_.insert(created_folders_.begin(), folder);
+    folder.resize(folder.rfind(L'\\'));
+  }
 }
 
 ScopedProductLogFile::~ScopedProductLogFile() {

@@ -34,6 +34,12 @@ class ScratchFolder {
   std::wstring path_;
 };
 
+// The allowing entry of `acl` for the SID in `sid_text`, when there is one.
+bool FindAce(PACL acl, const char* sid_text, ACCESS_MASK* mask, BYTE* flags, BYTE* type);
+// Whether the DACL of `folder` allows Everyone anything (a failed test, and
+// true, when it cannot be read).
+bool GrantsEveryone(const std::wstring& folder);
+
 void RemoveTree(const std::wstring& folder);
 void WriteText(const std::wstring& path, const std::string& text);
 std::vector<uint8_t> ReadBytes(const std::wstring& path);
@@ -229,6 +235,10 @@ class ScopedProductLogFile {
   ScopedProductLogFile();
   ~ScopedProductLogFile();
   const std::wstring& path() const { return path_; }
+  // Removes the log's folders, up to the product's folder in the common
+  // application data, where they are empty, so that a run makes them anew;
+  // those removed are removed again at the end.
+  void RemoveEmptyFolders();
   // False when an old log could not be removed: another program of the
   // product has it open (tests of another build running in this Wine prefix
   // at the same time, for example).
