@@ -4,7 +4,8 @@
 #
 #   ./build.sh demo                              build the stub and run it under Wine
 #   ./build.sh test                              build and run every test
-#   ./build.sh stub --payload DIR --out FILE.exe a stub whose payload is DIR
+#   ./build.sh stub --payload DIR --out FILE.exe [--build-dir DIR]
+#                                                a stub whose payload is DIR
 #   ./build.sh release --payload DIR --tag TAG --out FILE.exe [--cert F --key F | --pfx F]
 #                      [--timestamp URL [--tsa-ca F]] [--nest]
 #                                                a signed (time-stamped, dual-signed),
@@ -32,7 +33,7 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 libwine:i386
   googletest 7zip dpkg-dev xz-utils
-  xvfb xauth fonts-wine fonts-dejavu-core openssl libssl-dev osslsigncode ca-certificates
+  xvfb xauth fonts-wine fonts-dejavu-core openssl libssl-dev osslsigncode sbsigntool ca-certificates
 )
 
 need_root() {
@@ -207,28 +208,33 @@ cmd_demo() {
 }
 
 cmd_stub() {
-  local payload="" out=""
+  local payload="" out="" tree="$BUILD/custom-stub"
   while [ $# -gt 0 ]; do
     case "$1" in
       --payload) payload=${2:-}; shift 2 || die "--payload needs a folder";;
       --out) out=${2:-}; shift 2 || die "--out needs a file name";;
-      *) die "stub: unknown option '$1' (use --payload DIR --out FILE.exe)";;
+      --build-dir) tree=${2:-}; shift 2 || die "--build-dir needs a folder";;
+      *) die "stub: unknown option '$1' (use --payload DIR --out FILE.exe [--build-dir DIR])";;
     esac
   done
-  [ -n "$payload" ] || payload="$ROOT/demo/payload"
+  [ -n "$payload" ] || die "stub: --payload DIR is required (a folder or tar file)"
   [ -n "$out" ] || die "stub: --out FILE.exe is required"
   [ -d "$payload" ] || [ -f "$payload" ] || die "stub: payload '$payload' is neither a folder nor a tar file"
   payload=$(cd "$(dirname "$payload")" && pwd)/$(basename "$payload")
   setup
-  build_all
+  # Only what a stub is made of: the host packer and tagger, then the stub's
+  # own targets in a tree without tests.
+  say "building the host tools"
+  cmake --preset host >/dev/null
+  cmake --build --preset host --target corvane-pack corvane-tag corvane-finish-image
   say "building a stub with payload $payload"
-  cmake -S "$ROOT" -B "$BUILD/custom-stub" -G Ninja \
+  cmake -S "$ROOT" -B "$tree" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
     -DCORVANE_LZMA_SDK_DIR="$SDK_DIR/C" -DCORVANE_HOST_TOOLS_DIR="$BUILD/host/tools" \
     -DCORVANE_STUB_ONLY=ON -DCORVANE_PAYLOAD="$payload" >/dev/null
-  cmake --build "$BUILD/custom-stub" --target CorvaneUpdateSetup
+  cmake --build "$tree" --target CorvaneUpdateSetup
   mkdir -p "$(dirname "$out")"
-  cp "$BUILD/custom-stub/app/CorvaneUpdateSetup.exe" "$out"
+  cp "$tree/app/CorvaneUpdateSetup.exe" "$out"
   say "wrote $out ($(stat -c %s "$out") bytes)"
 }
 
@@ -367,6 +373,31 @@ cmd_release() {
       [ "$(grep -c "^Timestamp Server Signature verification: ok" "$work/verify.txt")" = "$verified_count" ] ||
       die "release: not every signature's time stamp verifies (a private time-stamping authority needs its root named with --tsa-ca FILE; see $work/verify.txt)"
   fi
+  # A second verifier, which hashes the image by its section table as the
+  # format describes where osslsigncode hashes the file from end to end: a
+  # malformed section table shows only here. It checks SHA-256 signatures
+  # alone, so a SHA-1 first signature (--nest) is left to osslsigncode.
+  local second_check="sbverify"
+  if [ "$nest" = 0 ]; then
+    local anchor=$ca
+    if [ -z "$anchor" ]; then
+      # Trusted through the system's bundle: sbverify takes one certificate,
+      # so the image hash is checked against the signer's own.
+      osslsigncode extract-signature -in "$work/tagged.exe" -out "$work/signature.der" \
+        >/dev/null 2>&1 || die "release: cannot extract the stub's signature"
+      openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs -out "$work/signer.pem" ||
+        die "release: cannot read the stub's signature"
+      anchor="$work/signer.pem"
+    fi
+    sbverify --cert "$anchor" "$work/tagged.exe" >"$work/sbverify.txt" 2>&1 ||
+      [ -z "$ca" ] || { cat "$work/sbverify.txt" >&2; die "release: sbverify rejects the tagged stub"; }
+    ! grep -q "fails hash check" "$work/sbverify.txt" ||
+      { cat "$work/sbverify.txt" >&2
+        die "release: sbverify, which hashes by the section table, rejects the tagged stub"; }
+  else
+    second_check="no sbverify (it checks SHA-256 first signatures only)"
+  fi
+
   local read_back
   read_back=$("$tagger" get "$work/tagged.exe") || die "release: the stub would find no tag"
   [ "$read_back" = "$tag" ] || die "release: the stub would read the tag '$read_back'"
@@ -388,8 +419,9 @@ cmd_release() {
     printf '  timestamp: none (the signature expires with the certificate)\n'
   fi
   printf '  tag:       %s\n' "$tag"
-  printf '  verified:  osslsigncode verify (trusting %s%s), corvane-tag get\n' \
-    "${ca:-the system CA bundle}" "${timestamp:+; time stamps trusting ${tsa_ca:-the system CA bundle}}"
+  printf '  verified:  osslsigncode verify (trusting %s%s), %s, corvane-tag get\n' \
+    "${ca:-the system CA bundle}" "${timestamp:+; time stamps trusting ${tsa_ca:-the system CA bundle}}" \
+    "$second_check"
   if [ -n "$test_certificate" ]; then
     printf '\n  TEST CERTIFICATE — not for distribution: signed with the throwaway %s.\n' "$test_certificate"
     printf '  Sign releases with --cert/--key or --pfx.\n'

@@ -21,4 +21,20 @@ function(corvane_add_stub name)
     -s -Wl,--gc-sections
     # A 32-bit image that may use 4 GiB under WOW64, with ASLR and DEP.
     -Wl,--large-address-aware -Wl,--dynamicbase -Wl,--nxcompat -Wl,--tsaware)
+  # Section raw sizes aligned as the format requires, before anything signs it.
+  add_custom_command(TARGET ${name} POST_BUILD
+    COMMAND ${CORVANE_HOST_TOOLS_DIR}/corvane-finish-image $<TARGET_FILE:${name}>
+    VERBATIM)
+  # The same sources give the same bytes: the image's time stamp is
+  # SOURCE_DATE_EPOCH, as set when the tree was configured, or else zero,
+  # never the time of linking (the checksum follows from it).
+  if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    if(NOT "$ENV{SOURCE_DATE_EPOCH}" MATCHES "^[0-9]+$")
+      message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, not '$ENV{SOURCE_DATE_EPOCH}'")
+    endif()
+    set_property(TARGET ${name} PROPERTY RULE_LAUNCH_LINK
+      "${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=$ENV{SOURCE_DATE_EPOCH}")
+  else()
+    target_link_options(${name} PRIVATE -Wl,--no-insert-timestamp)
+  endif()
 endfunction()

@@ -16,7 +16,7 @@ constexpr char kUsage[] =
     "corvane-pack builds the payload resource of CorvaneUpdateSetup.exe and inspects it.\n"
     "\n"
     "Usage:\n"
-    "  corvane-pack pack INPUT -o PAYLOAD.bin [--launch NAME] [--allow-no-exe]\n"
+    "  corvane-pack pack INPUT -o PAYLOAD.bin [--launch NAME] [--allow-no-exe] [--if-changed]\n"
     "  corvane-pack list PAYLOAD.bin\n"
     "  corvane-pack extract PAYLOAD.bin -C DIR\n"
     "  corvane-pack --help\n"
@@ -27,6 +27,9 @@ constexpr char kUsage[] =
     "           -o, --output FILE   the payload file to write (replaced only on success)\n"
     "           --launch NAME       put NAME first, so that the stub starts it\n"
     "           --allow-no-exe      pack even when no file ends in .exe\n"
+    "           --if-changed        keep PAYLOAD.bin, untouched, when this packer made it\n"
+    "                               from the same files (by content, whatever their\n"
+    "                               times); the record is kept in PAYLOAD.bin.digest\n"
     "         Names must be ASCII Windows file names of at most 100 bytes, and the\n"
     "         tar image must stay below 2 GiB. The payload is decoded again with\n"
     "         the stub's decoder and compared before it is written.\n"
@@ -77,6 +80,8 @@ int Pack(const std::vector<std::string>& args) {
       options.launch = value;
     } else if (args[i] == "--allow-no-exe") {
       options.allow_no_exe = true;
+    } else if (args[i] == "--if-changed") {
+      options.if_changed = true;
     } else if (!args[i].empty() && args[i][0] == '-') {
       throw UsageError{"pack: unknown option " + args[i]};
     } else if (input.empty()) {

@@ -16,6 +16,7 @@
 #include "tools/packer/file_io.h"
 #include "tools/packer/number_format.h"
 #include "tools/packer/pack_input.h"
+#include "tools/packer/pack_record.h"
 #include "tools/packer/packer_error.h"
 
 namespace vireo::packer {
@@ -101,6 +102,16 @@ int RunPack(const PackOptions& options) {
                       " bytes; the stub reads archives below 2 GiB");
   }
 
+  std::string source_digest;
+  if (options.if_changed) {
+    source_digest = PayloadSourceDigest(tar, "");
+    if (PayloadIsUpToDate(options.output, source_digest)) {
+      std::printf("%s is up to date: the same %zu file%s, packed by this packer\n",
+                  options.output.string().c_str(), names.size(), names.size() == 1 ? "" : "s");
+      return 0;
+    }
+  }
+
   PayloadEncoderOptions encoder_options;
   const bool show_progress = isatty(fileno(stderr));
   if (show_progress) {
@@ -114,6 +125,9 @@ int RunPack(const PackOptions& options) {
   if (show_progress) std::fprintf(stderr, "\r                \r");
   VerifyPayload(payload, tar);
   WriteFileAtomically(options.output, payload);
+  if (options.if_changed) {
+    WritePackRecord(options.output, {source_digest, Sha256Hex(payload.data(), payload.size())});
+  }
 
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

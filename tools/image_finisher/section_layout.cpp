@@ -1,0 +1,112 @@
+#include "tools/image_finisher/section_layout.h"
+
+#include <algorithm>
+
+#include "tools/tagger/pe_checksum.h"
+
+namespace vireo::finisher {
+namespace {
+
+constexpr size_t kFileHeaderSize = 20;
+constexpr size_t kSectionHeaderSize = 40;
+constexpr uint16_t kPe32Magic = 0x10B;
+
+uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) {
+  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+}
+uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at) {
+  return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
+}
+void Write32(std::vector<uint8_t>* bytes, size_t at, uint32_t value) {
+  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+LayoutResult Problem(const std::string& text) {
+  LayoutResult result;
+  result.problem = text;
+  return result;
+}
+
+struct Section {
+  size_t header;  // offset of its section header
+  uint32_t raw_offset;
+  uint32_t raw_size;
+};
+
+}  // namespace
+
+LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
+  std::vector<uint8_t>& file = *image;
+  if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return Problem("not a PE image");
+  const size_t pe = Read32(file, 0x3C);
+  if (pe > file.size() || file.size() - pe < 4 + kFileHeaderSize ||
+      Read32(file, pe) != 0x00004550) {
+    return Problem("not a PE image");
+  }
+  const size_t file_header = pe + 4;
+  const size_t count = Read16(file, file_header + 2);
+  const size_t optional_size = Read16(file, file_header + 16);
+  const size_t optional = file_header + kFileHeaderSize;
+  if (optional_size < 96 || file.size() - optional < optional_size ||
+      Read16(file, optional) != kPe32Magic) {
+    return Problem("not a 32-bit PE image");
+  }
+  const uint32_t alignment = Read32(file, optional + 36);
+  const uint32_t headers_size = Read32(file, optional + 60);
+  const size_t checksum_field = optional + 64;
+  if (alignment < 512 || (alignment & (alignment - 1)) != 0) {
+    return Problem("FileAlignment is not a power of two of at least 512");
+  }
+  const size_t table = optional + optional_size;
+  if ((file.size() - table) / kSectionHeaderSize < count) return Problem("section table cut off");
+  if (Read32(file, optional + 128) != 0 || Read32(file, optional + 132) != 0) {
+    return Problem("the image is signed already; align it before signing");
+  }
+
+  std::vector<Section> sections;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t header = table + i * kSectionHeaderSize;
+    const Section section{header, Read32(file, header + 20), Read32(file, header + 16)};
+    if (section.raw_size != 0) sections.push_back(section);
+  }
+  std::sort(sections.begin(), sections.end(),
+            [](const Section& a, const Section& b) { return a.raw_offset < b.raw_offset; });
+
+  LayoutResult result;
+  uint64_t expected = headers_size;
+  for (size_t i = 0; i < sections.size(); ++i) {
+    Section& section = sections[i];
+    if (section.raw_offset != expected) {
+      return Problem("section raw data at " + std::to_string(section.raw_offset) +
+                     " where the previous part of the file ends at " + std::to_string(expected));
+    }
+    const uint64_t end = uint64_t{section.raw_offset} + section.raw_size;
+    const uint64_t aligned = (end + alignment - 1) / alignment * alignment;
+    const uint64_t limit = i + 1 < sections.size() ? sections[i + 1].raw_offset : file.size();
+    if (aligned > limit || limit > file.size()) {
+      return Problem("section raw data at " + std::to_string(section.raw_offset) +
+                     " runs past the next part of the file");
+    }
+    if (aligned != end) {
+      if (!std::all_of(file.begin() + end, file.begin() + aligned, [](uint8_t b) { return b == 0; })) {
+        return Problem("the bytes after section raw data at " +
+                       std::to_string(section.raw_offset) + " are not padding");
+      }
+      section.raw_size = static_cast<uint32_t>(aligned - section.raw_offset);
+      Write32(image, section.header + 16, section.raw_size);
+      result.changed = true;
+    }
+    expected = aligned;
+  }
+  if (expected != file.size()) {
+    return Problem("the file goes on for " + std::to_string(file.size() - expected) +
+                   " bytes after its last section");
+  }
+  if (result.changed) {
+    Write32(image, checksum_field, tagger::ComputePeChecksum(file, checksum_field));
+  }
+  result.ok = true;
+  return result;
+}
+
+}  // namespace vireo::finisher

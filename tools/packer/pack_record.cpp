@@ -1,0 +1,105 @@
+#include "tools/packer/pack_record.h"
+
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <sstream>
+
+#include "tools/packer/file_io.h"
+#include "tools/packer/packer_error.h"
+
+namespace vireo::packer {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr char kRecordFormat[] = "corvane-pack record 1";
+
+class Sha256 {
+ public:
+  Sha256() : context_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
+    if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
+      throw PackerError("internal error: SHA-256 is not available");
+    }
+  }
+  void Add(const void* bytes, size_t size) { EVP_DigestUpdate(context_.get(), bytes, size); }
+  void Add(const std::string& text) { Add(text.data(), text.size() + 1); }  // with its end
+  std::string FinishHex() {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_DigestFinal_ex(context_.get(), digest, &size);
+    static const char kDigits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < size; ++i) {
+      hex += kDigits[digest[i] >> 4];
+      hex += kDigits[digest[i] & 15];
+    }
+    return hex;
+  }
+
+ private:
+  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
+};
+
+// The packer's own program: a rebuilt packer may encode differently.
+std::string OwnProgramDigest() {
+  std::error_code error;
+  const fs::path self = fs::read_symlink("/proc/self/exe", error);
+  if (error) throw PackerError("cannot find the packer's own program: " + error.message());
+  const std::vector<uint8_t> program = ReadWholeFile(self);
+  return Sha256Hex(program.data(), program.size());
+}
+
+// The file's digest, or empty when it cannot be read.
+std::string FileDigestOrEmpty(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return "";
+  Sha256 digest;
+  std::vector<char> buffer(1 << 20);
+  while (file) {
+    file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    digest.Add(buffer.data(), static_cast<size_t>(file.gcount()));
+  }
+  if (file.bad()) return "";
+  return digest.FinishHex();
+}
+
+}  // namespace
+
+std::string Sha256Hex(const uint8_t* bytes, size_t size) {
+  Sha256 digest;
+  digest.Add(bytes, size);
+  return digest.FinishHex();
+}
+
+std::string PayloadSourceDigest(const std::vector<uint8_t>& tar, const std::string& settings) {
+  Sha256 digest;
+  digest.Add(std::string(kRecordFormat));
+  digest.Add(OwnProgramDigest());
+  digest.Add(settings);
+  digest.Add(tar.data(), tar.size());
+  return digest.FinishHex();
+}
+
+fs::path PackRecordPath(const fs::path& payload) {
+  fs::path record = payload;
+  record += ".digest";
+  return record;
+}
+
+bool PayloadIsUpToDate(const fs::path& payload, const std::string& source_digest) {
+  std::ifstream file(PackRecordPath(payload));
+  std::string format, source, written;
+  if (!std::getline(file, format) || format != kRecordFormat) return false;
+  if (!(file >> source >> written) || source != source_digest) return false;
+  return FileDigestOrEmpty(payload) == written;
+}
+
+void WritePackRecord(const fs::path& payload, const PackRecord& record) {
+  const std::string text =
+      std::string(kRecordFormat) + "\n" + record.source_digest + "\n" + record.payload_digest + "\n";
+  WriteFileAtomically(PackRecordPath(payload), std::vector<uint8_t>(text.begin(), text.end()));
+}
+
+}  // namespace vireo::packer
