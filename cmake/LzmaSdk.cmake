@@ -23,11 +23,16 @@ target_include_directories(lzma_sdk_decoder SYSTEM PUBLIC ${CORVANE_LZMA_SDK_DIR
 target_compile_definitions(lzma_sdk_decoder PUBLIC Z7_ST)
 target_compile_options(lzma_sdk_decoder PRIVATE ${_decoder_flags} -w)
 
+# The encoder may run its match finder on a second thread (LzFindMt).
+find_package(Threads REQUIRED)
 add_library(lzma_sdk_encoder STATIC
   ${CORVANE_LZMA_SDK_DIR}/LzmaEnc.c
   ${CORVANE_LZMA_SDK_DIR}/LzFind.c
+  ${CORVANE_LZMA_SDK_DIR}/LzFindMt.c
+  ${CORVANE_LZMA_SDK_DIR}/LzFindOpt.c
+  ${CORVANE_LZMA_SDK_DIR}/Threads.c
   ${CORVANE_LZMA_SDK_DIR}/Bcj2Enc.c
   ${CORVANE_LZMA_SDK_DIR}/CpuArch.c)
 target_include_directories(lzma_sdk_encoder SYSTEM PUBLIC ${CORVANE_LZMA_SDK_DIR})
-target_compile_definitions(lzma_sdk_encoder PUBLIC Z7_ST)
 target_compile_options(lzma_sdk_encoder PRIVATE -O2 -w)
+target_link_libraries(lzma_sdk_encoder PUBLIC Threads::Threads)

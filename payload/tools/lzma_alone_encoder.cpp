@@ -90,7 +90,7 @@ std::vector<uint8_t> EncodeLzmaAlone(const uint8_t* data, size_t size,
   props.numHashBytes = 4;
   props.mc = options.match_cycles;
   props.writeEndMark = options.write_end_marker ? 1 : 0;
-  props.numThreads = 1;
+  props.numThreads = options.threads;
   Check(LzmaEnc_SetProps(encoder.handle, &props), "setting the properties");
   // Lets the match finder size its buffers to the input; the header keeps the full dictionary.
   LzmaEnc_SetDataSize(encoder.handle, size);

@@ -17,6 +17,7 @@ constexpr char kUsage[] =
     "\n"
     "Usage:\n"
     "  corvane-pack pack INPUT -o PAYLOAD.bin [--launch NAME] [--allow-no-exe] [--if-changed]\n"
+    "                    [--threads 1|2]\n"
     "  corvane-pack list PAYLOAD.bin\n"
     "  corvane-pack extract PAYLOAD.bin -C DIR\n"
     "  corvane-pack --help\n"
@@ -30,6 +31,8 @@ constexpr char kUsage[] =
     "           --if-changed        keep PAYLOAD.bin, untouched, when this packer made it\n"
     "                               from the same files (by content, whatever their\n"
     "                               times); the record is kept in PAYLOAD.bin.digest\n"
+    "           --threads 1|2       encoder threads (default 2: the match finder runs\n"
+    "                               beside the encoder); the bytes are the same\n"
     "         Names must be ASCII Windows file names of at most 100 bytes, and the\n"
     "         tar image must stay below 2 GiB. The payload is decoded again with\n"
     "         the stub's decoder and compared before it is written.\n"
@@ -82,6 +85,9 @@ int Pack(const std::vector<std::string>& args) {
       options.allow_no_exe = true;
     } else if (args[i] == "--if-changed") {
       options.if_changed = true;
+    } else if (TakeValue(args, &i, {"--threads"}, &value)) {
+      if (value != "1" && value != "2") throw UsageError{"--threads takes 1 or 2"};
+      options.threads = value[0] - '0';
     } else if (!args[i].empty() && args[i][0] == '-') {
       throw UsageError{"pack: unknown option " + args[i]};
     } else if (input.empty()) {

@@ -113,6 +113,7 @@ int RunPack(const PackOptions& options) {
   }
 
   PayloadEncoderOptions encoder_options;
+  encoder_options.lzma.threads = options.threads;
   const bool show_progress = isatty(fileno(stderr));
   if (show_progress) {
     encoder_options.lzma.progress = [&](uint64_t in, uint64_t) {

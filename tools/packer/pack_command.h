@@ -15,6 +15,8 @@ struct PackOptions {
   // Keep `output` as it is when it was packed, by this very packer, from the
   // same tar image (see pack_record.h); otherwise pack and record it.
   bool if_changed = false;
+  // Threads of the LZMA encoder (1 or 2); the payload's bytes do not depend on it.
+  int threads = 2;
 };
 
 // Packs `options.input` into `options.output`, printing the program the stub

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The packing benchmark: corvane-pack on a payload shaped like the shipped one
+# (the whole-run benchmark's generator), with the LZMA encoder on one thread
+# and with its match finder on a second one; checks that both give the same
+# payload bytes.
+#
+#   bench/pack_bench.sh HOST_BUILD [--mb M] [--files N] [--runs R]
+#
+#   HOST_BUILD   a built host tree (corvane-pack, bench/corvane-bench-payload)
+#   --mb, --files size and file count of the payload (default 175 MB, 73 files)
+#   --runs       runs per thread count, interleaved; the median is reported (default 1)
+#
+# The report is printed as Markdown and written to HOST_BUILD/pack-bench/results.md.
+set -euo pipefail
+
+die() { printf 'pack_bench.sh: %s\n' "$*" >&2; exit 1; }
+say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
+
+[ $# -ge 1 ] || die "usage: pack_bench.sh HOST_BUILD [--mb M] [--files N] [--runs R]"
+HOST=$(cd "$1" && pwd); shift
+MB=175 FILES=73 RUNS=1
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --mb) MB=${2:?--mb needs a number}; shift 2;;
+    --files) FILES=${2:?--files needs a number}; shift 2;;
+    --runs) RUNS=${2:?--runs needs a number}; shift 2;;
+    *) die "unknown option '$1'";;
+  esac
+done
+PACKER="$HOST/tools/corvane-pack"
+GENERATOR="$HOST/bench/corvane-bench-payload"
+for tool in "$PACKER" "$GENERATOR"; do
+  [ -x "$tool" ] || die "$tool is missing; build the host tree first"
+done
+
+WORK="$HOST/pack-bench"
+rm -rf "$WORK"
+mkdir -p "$WORK"
+# Any program stands in for the child: only its bytes are packed.
+pe=$(dpkg -L libwine:i386 2>/dev/null | grep -m1 '/i386-windows/kernel32\.dll$' || true)
+child=${pe:-$PACKER}
+say "generating $MB MB in $FILES files"
+"$GENERATOR" --out "$WORK/files" --child "$child" ${pe:+--pe-dir "$(dirname "$pe")"} \
+  --mb "$MB" --files "$FILES" --seed 20240917 >&2
+
+now_ns() { date +%s%N; }
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
+    END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.0f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+declare -A times
+for run in $(seq "$RUNS"); do
+  for threads in 1 2; do
+    say "packing with $threads thread(s), run $run of $RUNS"
+    start=$(now_ns)
+    "$PACKER" pack "$WORK/files" -o "$WORK/payload-$threads.bin" --threads "$threads" >/dev/null
+    times[$threads]+="$(( ($(now_ns) - start) / 1000000 )) "
+  done
+done
+cmp -s "$WORK/payload-1.bin" "$WORK/payload-2.bin" && same="yes" || same="NO"
+one=$(median ${times[1]})
+two=$(median ${times[2]})
+{
+  printf '## Packing %s MB in %s files (%s run(s) each, median; %s cores)\n\n' "$MB" "$FILES" "$RUNS" "$(nproc)"
+  printf '| Encoder threads | Time | Speed-up |\n|---|---|---|\n'
+  awk -v a="$one" -v b="$two" 'BEGIN {
+    printf "| 1 | %.1f s | 1.00x |\n| 2 (match finder beside the encoder) | %.1f s | %.2fx |\n", a / 1000, b / 1000, a / b }'
+  printf '\nSame payload bytes with 1 and 2 threads: %s (%s bytes)\n' "$same" "$(stat -c %s "$WORK/payload-2.bin")"
+} | tee "$WORK/results.md"
+[ "$same" = yes ] || die "the payload differs between thread counts"
