@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "payload/little_endian.h"
 #include "tools/tagger/pe_checksum.h"
 
 namespace vireo::finisher {
@@ -12,13 +13,10 @@ constexpr size_t kSectionHeaderSize = 40;
 constexpr uint16_t kPe32Magic = 0x10B;
 
 uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) {
-  return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | static_cast<uint32_t>(bytes[at + 3]) << 24;
+  return ReadLittleEndian32(bytes.data() + at);
 }
 uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at) {
   return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
-}
-void Write32(std::vector<uint8_t>* bytes, size_t at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) (*bytes)[at + i] = static_cast<uint8_t>(value >> (8 * i));
 }
 
 LayoutResult Problem(const std::string& text) {
@@ -93,7 +91,7 @@ LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
                        std::to_string(section.raw_offset) + " are not padding");
       }
       section.raw_size = static_cast<uint32_t>(aligned - section.raw_offset);
-      Write32(image, section.header + 16, section.raw_size);
+      WriteLittleEndian32(image->data() + section.header + 16, section.raw_size);
       result.changed = true;
     }
     expected = aligned;
@@ -103,7 +101,8 @@ LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
                    " bytes after its last section");
   }
   if (result.changed) {
-    Write32(image, checksum_field, tagger::ComputePeChecksum(file, checksum_field));
+    WriteLittleEndian32(image->data() + checksum_field,
+                       tagger::ComputePeChecksum(file, checksum_field));
   }
   result.ok = true;
   return result;
