@@ -14,6 +14,7 @@
 #   ./build.sh pictures                          pictures of the failure box into docs/
 #   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
 #                                                run the fuzz targets (default all, 60 s each)
+#   ./build.sh build                             set up, then build the host and Windows trees
 #   ./build.sh setup                             only install what the build needs
 set -euo pipefail
 
