@@ -33,7 +33,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 libwine:i386
-  googletest 7zip dpkg-dev xz-utils
+  googletest 7zip dpkg-dev xz-utils tar
   xvfb xauth fonts-wine fonts-dejavu-core openssl libssl-dev osslsigncode sbsigntool ca-certificates
 )
 

@@ -1,6 +1,6 @@
 #include "payload/bcj2_block_header.h"
 
-#include "payload/little_endian.h"
+#include "base/byte_order.h"
 
 namespace vireo {
 

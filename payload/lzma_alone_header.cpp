@@ -1,6 +1,6 @@
 #include "payload/lzma_alone_header.h"
 
-#include "payload/little_endian.h"
+#include "base/byte_order.h"
 
 namespace vireo {
 

@@ -10,9 +10,8 @@ namespace vireo {
 namespace {
 
 constexpr DWORD kPathChars = MAX_PATH;
-// The length field holds at most 65,535; a tag needs one byte more for its
-// terminator, and 65,536 is refused.
-constexpr int32_t kTagBufferLimit = 65536;
+// A tag needs one byte more than its length, for its terminator.
+constexpr int32_t kMaxTagBufferSize = kMaxTagRecordLength + 1;
 
 }  // namespace
 
@@ -106,7 +105,7 @@ NarrowString ReadTag(MappedFile& file) {
     VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag ExtractTag failed err:%d", ::GetLastError());
     return NarrowString();
   }
-  if (buffer_size <= 0 || buffer_size >= kTagBufferLimit) {
+  if (buffer_size <= 0 || buffer_size > kMaxTagBufferSize) {
     VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag tag_buffer_size invalid:%d", buffer_size);
     return NarrowString();
   }
@@ -123,18 +122,18 @@ NarrowString ReadTag(MappedFile& file) {
   }
 
   // Only the text up to the first zero byte is the tag: that is all a narrow
-  // string passes on. It goes inside a double-quoted command-line parameter.
-  size_t text_length = 0;
-  for (; text_length < tag_length && bytes[text_length]; ++text_length) {
-    if (bytes[text_length] == '"') {
+  // string passes on.
+  uint32_t text_length = 0;
+  switch (FindTagText(bytes, static_cast<uint32_t>(tag_length), &text_length)) {
+    case TagRecordStatus::kDoubleQuote:
       VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag tag contains invalid character '\"'");
       return NarrowString();
-    }
-  }
-  if (text_length == 0) {
-    // An empty tag is no tag: the caller falls back to the default one.
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag tag is empty");
-    return NarrowString();
+    case TagRecordStatus::kEmptyText:
+      // An empty tag is no tag: the caller falls back to the default one.
+      VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag tag is empty");
+      return NarrowString();
+    default:
+      break;
   }
   tag.SetLength(text_length);
   return tag;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "tag/tag_record_format.h"
+
 namespace vireo {
 
 // The certificate table as the image's data directory records it.
@@ -15,6 +17,31 @@ struct CertificateTableLocation {
   uint32_t offset;  // file offset of the table
   uint32_t size;    // as recorded; bounded only by GetTagBytesFromTable
 };
+
+// Where a record's tag lies in the view.
+struct TagRecordText {
+  uint32_t offset;  // of the tag's first byte, after the length field
+  uint32_t length;  // as the length field gives it
+};
+
+// LookUpCertificateTable's checks, with the reason for a refusal:
+// TagRecordStatus::kFound, or a status up to kTableNotDerSequence. `view` and
+// `location` must not be null; *location is unchanged unless kFound.
+TagRecordStatus FindCertificateTable(const uint8_t* view, uint32_t mapped_size,
+                                     CertificateTableLocation* location);
+
+// GetTagBytesFromTable's checks, with the reason for a refusal: kFound, or a
+// status from kTableRunsPastImage to kTextRunsPastTable. `view` and `text` must
+// not be null. On kFound *text is the tag's place; from kZeroLength on,
+// text->length holds the length field.
+TagRecordStatus FindTagRecord(const uint8_t* view, uint32_t mapped_size,
+                              CertificateTableLocation location, TagRecordText* text);
+
+// The tag the stub passes on from the `length` bytes of a record: the text up
+// to the first zero byte (all of them when there is none). kFound with its
+// length in *text_length; kDoubleQuote with the quote's index in *text_length;
+// kEmptyText when the first byte is zero (or `length` is 0).
+TagRecordStatus FindTagText(const uint8_t* bytes, uint32_t length, uint32_t* text_length);
 
 // True when `view` is a PE image (any machine but AMD64, read with the 32-bit
 // optional-header layout) whose certificate table begins a DER sequence with a

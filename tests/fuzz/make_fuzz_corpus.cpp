@@ -13,6 +13,7 @@
 #include <cstring>
 #include <exception>
 #include <filesystem>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -20,6 +21,7 @@
 
 #include "payload/tar_header.h"
 #include "payload/tools/gnu_tar_writer.h"
+#include "tag/tag_record_format.h"
 #include "tests/payload/payload_test_data.h"
 #include "tests/signing/crafted_images.h"
 #include "tests/signing/signing_tools.h"
@@ -34,7 +36,6 @@ namespace fs = std::filesystem;
 using vireo::test::Bytes;
 
 constexpr char kTag[] = "appguid={8D3F1A62-5B7C-4E09-A1D4-36F2C8B95E17}&appname=Seed&needsadmin=false";
-constexpr char kTagMagic[] = "Wisk2.0Vireo";
 
 class Corpus {
  public:
@@ -126,9 +127,10 @@ void AddTagRecords(Corpus& corpus) {
 
 // `image` with the first byte of its tag record's text set to zero.
 Bytes WithEmptyTagText(Bytes image) {
-  const auto at = std::search(image.begin(), image.end(), kTagMagic, kTagMagic + 12);
+  const auto at = std::search(image.begin(), image.end(), std::begin(vireo::kTagRecordMagic),
+                              std::end(vireo::kTagRecordMagic));
   if (at == image.end()) throw std::runtime_error("no tag record");
-  at[14] = 0;
+  at[vireo::kTagRecordHeaderSize] = 0;
   return image;
 }
 

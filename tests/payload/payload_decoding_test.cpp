@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "payload/little_endian.h"
+#include "base/byte_order.h"
 #include "tests/payload/payload_test_data.h"
 #include "tests/payload/windows_test_directory.h"
 

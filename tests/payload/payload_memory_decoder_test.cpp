@@ -7,8 +7,8 @@
 
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "payload/bcj2_block_header.h"
-#include "payload/little_endian.h"
 #include "payload/lzma_alone_header.h"
 #include "payload/tools/bcj2_encoder.h"
 #include "payload/tools/lzma_alone_encoder.h"

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "LzmaDec.h"
-#include "payload/little_endian.h"
+#include "base/byte_order.h"
 #include "payload/tar_header.h"
 #include "payload/tools/bcj2_encoder.h"
 #include "payload/tools/gnu_tar_writer.h"

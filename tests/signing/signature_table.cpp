@@ -5,9 +5,11 @@
 #include <openssl/x509.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 #include <stdexcept>
 
+#include "tag/tag_record_format.h"
 #include "tests/support/pe_image.h"
 
 namespace vireo::test {
@@ -141,11 +143,12 @@ SignatureWithoutCertificates ReadSignatureWithoutCertificates(const std::vector<
 }
 
 size_t MagicCount(const std::vector<uint8_t>& image) {
-  static const std::string kMagic = "Wisk2.0Vireo";
   const std::vector<uint8_t> table = TableBytes(image);
   size_t count = 0;
   for (auto at = table.begin();
-       (at = std::search(at, table.end(), kMagic.begin(), kMagic.end())) != table.end(); ++at) {
+       (at = std::search(at, table.end(), std::begin(kTagRecordMagic),
+                         std::end(kTagRecordMagic))) != table.end();
+       ++at) {
     ++count;
   }
   return count;

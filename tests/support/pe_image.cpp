@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "base/byte_order.h"
+
 namespace vireo::test {
 
 namespace {
@@ -23,25 +25,22 @@ void CheckFits(const std::vector<uint8_t>& bytes, size_t offset, size_t size) {
 
 uint16_t ReadLe16(const std::vector<uint8_t>& bytes, size_t offset) {
   CheckFits(bytes, offset, 2);
-  return static_cast<uint16_t>(bytes[offset] | (bytes[offset + 1] << 8));
+  return ReadLittleEndian16(bytes.data() + offset);
 }
 
 uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset) {
   CheckFits(bytes, offset, 4);
-  return static_cast<uint32_t>(bytes[offset]) | (static_cast<uint32_t>(bytes[offset + 1]) << 8) |
-         (static_cast<uint32_t>(bytes[offset + 2]) << 16) |
-         (static_cast<uint32_t>(bytes[offset + 3]) << 24);
+  return ReadLittleEndian32(bytes.data() + offset);
 }
 
 void WriteLe16(std::vector<uint8_t>& bytes, size_t offset, uint16_t value) {
   CheckFits(bytes, offset, 2);
-  bytes[offset] = static_cast<uint8_t>(value);
-  bytes[offset + 1] = static_cast<uint8_t>(value >> 8);
+  WriteLittleEndian16(bytes.data() + offset, value);
 }
 
 void WriteLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value) {
   CheckFits(bytes, offset, 4);
-  for (int i = 0; i < 4; ++i) bytes[offset + i] = static_cast<uint8_t>(value >> (8 * i));
+  WriteLittleEndian32(bytes.data() + offset, value);
 }
 
 uint32_t PeHeaderOffset(const std::vector<uint8_t>& pe) {

@@ -1,15 +1,16 @@
 #include "tests/support/tag_stamp.h"
 
+#include <iterator>
 #include <stdexcept>
 
+#include "base/byte_order.h"
+#include "tag/tag_record_format.h"
 #include "tests/support/pe_image.h"
 
 namespace vireo::test {
 
 namespace {
 
-constexpr char kTagMagic[] = "Wisk2.0Vireo";
-constexpr size_t kTagMagicSize = sizeof(kTagMagic) - 1;
 constexpr uint16_t kCertificateRevision = 0x0200;
 constexpr uint16_t kCertificateTypePkcs7 = 0x0002;
 constexpr size_t kCertificateHeaderSize = 8;
@@ -27,9 +28,9 @@ uint8_t FillerByte(size_t index) {
 }  // namespace
 
 std::vector<uint8_t> TagRecord(const std::string& tag, uint16_t declared_length) {
-  std::vector<uint8_t> record(kTagMagic, kTagMagic + kTagMagicSize);
-  record.push_back(static_cast<uint8_t>(declared_length >> 8));
-  record.push_back(static_cast<uint8_t>(declared_length));
+  std::vector<uint8_t> record(std::begin(kTagRecordMagic), std::end(kTagRecordMagic));
+  record.resize(kTagRecordHeaderSize);
+  WriteBigEndian16(record.data() + kTagRecordMagicSize, declared_length);
   record.insert(record.end(), tag.begin(), tag.end());
   return record;
 }

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "payload/little_endian.h"
+#include "base/byte_order.h"
 #include "tools/tagger/pe_checksum.h"
 
 namespace vireo::finisher {
@@ -16,7 +16,7 @@ uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) {
   return ReadLittleEndian32(bytes.data() + at);
 }
 uint16_t Read16(const std::vector<uint8_t>& bytes, size_t at) {
-  return static_cast<uint16_t>(bytes[at] | bytes[at + 1] << 8);
+  return ReadLittleEndian16(bytes.data() + at);
 }
 
 LayoutResult Problem(const std::string& text) {

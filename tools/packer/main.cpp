@@ -1,13 +1,11 @@
 // corvane-pack: the release engineers' tool for the stub's payload resource.
 
 #include <cstdio>
-#include <cstring>
-#include <exception>
 #include <string>
 #include <vector>
 
+#include "tools/common/tool_main.h"
 #include "tools/packer/pack_command.h"
-#include "tools/packer/packer_error.h"
 #include "tools/packer/payload_file_commands.h"
 
 namespace {
@@ -41,10 +39,7 @@ constexpr char kUsage[] =
     "\n"
     "Exit status: 0 on success, 1 when the command failed, 2 for a usage error.\n";
 
-// A mistake in the command line: reported with a pointer to --help.
-struct UsageError {
-  std::string message;
-};
+using vireo::tools::UsageError;
 
 bool IsHelp(const std::string& argument) {
   return argument == "--help" || argument == "-h" || argument == "help";
@@ -132,28 +127,15 @@ int Extract(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  try {
-    if (args.empty()) throw UsageError{"no command given"};
-    for (const std::string& argument : args) {
-      if (IsHelp(argument)) {
-        std::fputs(kUsage, stdout);
-        return 0;
-      }
-    }
-    const std::string& command = args[0];
-    if (command == "pack") return Pack(args);
-    if (command == "list") return List(args);
-    if (command == "extract") return Extract(args);
-    throw UsageError{"unknown command " + command};
-  } catch (const UsageError& error) {
-    std::fprintf(stderr, "corvane-pack: %s\nTry 'corvane-pack --help'.\n", error.message.c_str());
-    return 2;
-  } catch (const vireo::packer::PackerError& error) {
-    std::fprintf(stderr, "corvane-pack: error: %s\n", error.what());
-    return 1;
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "corvane-pack: error: %s\n", error.what());
-    return 1;
-  }
+  return vireo::tools::RunToolMain(
+      argc, argv, {"corvane-pack"}, [](const std::vector<std::string>& args) {
+        for (const std::string& argument : args) {
+          if (IsHelp(argument)) {
+            std::fputs(kUsage, stdout);
+            return 0;
+          }
+        }
+        return vireo::tools::RunToolCommand(args,
+                                            {{"pack", Pack}, {"list", List}, {"extract", Extract}});
+      });
 }

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 #include "payload/payload_memory_decoder.h"
@@ -13,7 +12,8 @@
 #include "payload/tools/gnu_tar_writer.h"
 #include "payload/tools/payload_encoder.h"
 #include "payload/tools/tar_image_reader.h"
-#include "tools/packer/file_io.h"
+#include "tools/common/file_io.h"
+#include "tools/packer/decoded_tar.h"
 #include "tools/packer/number_format.h"
 #include "tools/packer/pack_input.h"
 #include "tools/packer/pack_record.h"
@@ -21,9 +21,6 @@
 
 namespace vireo::packer {
 namespace {
-
-void* MallocAllocate(void*, size_t bytes) { return std::malloc(bytes); }
-void MallocRelease(void*, void* block) { std::free(block); }
 
 // Puts the --launch member first; the rest keep their order.
 void MoveLaunchMemberFirst(const std::string& launch, std::vector<PackMember>* members) {
@@ -43,19 +40,14 @@ void MoveLaunchMemberFirst(const std::string& launch, std::vector<PackMember>* m
 // that a payload the stub could not unpack never leaves the tool.
 void VerifyPayload(const std::vector<uint8_t>& payload, const std::vector<uint8_t>& tar) {
   if (payload.size() > UINT32_MAX) throw PackerError("the payload is 4 GiB or larger");
-  const PayloadAllocator allocator{MallocAllocate, MallocRelease, nullptr};
-  uint8_t* decoded = nullptr;
-  uint32_t decoded_size = 0;
-  const PayloadDecodeStatus status = DecodePayloadToMemory(
-      payload.data(), static_cast<uint32_t>(payload.size()), allocator, &decoded, &decoded_size);
+  DecodedTar decoded;
+  const PayloadDecodeStatus status =
+      DecodeTar(payload.data(), static_cast<uint32_t>(payload.size()), &decoded);
   if (status != PayloadDecodeStatus::kOk) {
     throw PackerError(std::string("internal error: the encoded payload does not decode (") +
                       DescribePayloadDecodeStatus(status) + "); nothing written");
   }
-  const bool same = decoded_size == tar.size() &&
-                    std::equal(tar.begin(), tar.end(), decoded);
-  std::free(decoded);
-  if (!same) {
+  if (!std::equal(tar.begin(), tar.end(), decoded.data(), decoded.end())) {
     throw PackerError("internal error: the encoded payload decodes to other bytes than the tar "
                       "image; nothing written");
   }
@@ -125,7 +117,7 @@ int RunPack(const PackOptions& options) {
   const std::vector<uint8_t> payload = EncodePayload(tar.data(), tar.size(), encoder_options);
   if (show_progress) std::fprintf(stderr, "\r                \r");
   VerifyPayload(payload, tar);
-  WriteFileAtomically(options.output, payload);
+  tools::WriteFileAtomically(options.output, payload);
   if (options.if_changed) {
     WritePackRecord(options.output, {source_digest, Sha256Hex(payload.data(), payload.size())});
   }

@@ -7,7 +7,7 @@
 #include "payload/tar_header.h"
 #include "payload/tools/gnu_tar_writer.h"
 #include "payload/tools/tar_image_reader.h"
-#include "tools/packer/file_io.h"
+#include "tools/common/file_io.h"
 #include "tools/packer/number_format.h"
 #include "tools/packer/packer_error.h"
 
@@ -100,7 +100,7 @@ std::vector<PackMember> ReadFolder(const fs::path& folder) {
   problems.ThrowIfAny(folder.string());
 
   std::vector<PackMember> members;
-  for (const std::string& name : names) members.push_back({name, ReadWholeFile(folder / name)});
+  for (const std::string& name : names) members.push_back({name, tools::ReadWholeFile(folder / name)});
   return members;
 }
 
@@ -170,7 +170,7 @@ std::vector<PackMember> ReadPackInput(const fs::path& input) {
   }
   if (fs::is_directory(status)) return ReadFolder(input);
   if (fs::is_regular_file(status)) {
-    const std::vector<uint8_t> image = ReadWholeFile(input);
+    const std::vector<uint8_t> image = tools::ReadWholeFile(input);
     return ReadPackTar(image.data(), image.size(), input.string());
   }
   throw PackerError("cannot pack " + input.string() + ": neither a folder nor a tar file");

@@ -7,7 +7,7 @@
 #include <memory>
 #include <sstream>
 
-#include "tools/packer/file_io.h"
+#include "tools/common/file_io.h"
 #include "tools/packer/packer_error.h"
 
 namespace vireo::packer {
@@ -47,7 +47,7 @@ std::string OwnProgramDigest() {
   std::error_code error;
   const fs::path self = fs::read_symlink("/proc/self/exe", error);
   if (error) throw PackerError("cannot find the packer's own program: " + error.message());
-  const std::vector<uint8_t> program = ReadWholeFile(self);
+  const std::vector<uint8_t> program = tools::ReadWholeFile(self);
   return Sha256Hex(program.data(), program.size());
 }
 
@@ -99,7 +99,8 @@ bool PayloadIsUpToDate(const fs::path& payload, const std::string& source_digest
 void WritePackRecord(const fs::path& payload, const PackRecord& record) {
   const std::string text =
       std::string(kRecordFormat) + "\n" + record.source_digest + "\n" + record.payload_digest + "\n";
-  WriteFileAtomically(PackRecordPath(payload), std::vector<uint8_t>(text.begin(), text.end()));
+  tools::WriteFileAtomically(PackRecordPath(payload),
+                             std::vector<uint8_t>(text.begin(), text.end()));
 }
 
 }  // namespace vireo::packer

@@ -1,13 +1,12 @@
 #include "tools/packer/payload_file_commands.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "payload/payload_memory_decoder.h"
 #include "payload/tools/tar_image_reader.h"
-#include "tools/packer/file_io.h"
+#include "tools/common/file_io.h"
+#include "tools/packer/decoded_tar.h"
 #include "tools/packer/number_format.h"
 #include "tools/packer/pack_input.h"
 #include "tools/packer/packer_error.h"
@@ -16,33 +15,25 @@ namespace vireo::packer {
 namespace fs = std::filesystem;
 namespace {
 
-void* MallocAllocate(void*, size_t bytes) { return std::malloc(bytes); }
-void MallocRelease(void*, void* block) { std::free(block); }
-
 struct DecodedPayload {
-  std::vector<uint8_t> tar;
+  DecodedTar tar;
   std::vector<TarImageMember> members;
 };
 
 // Decodes `path` exactly as the stub does and walks its tar with the stub's rules.
 DecodedPayload DecodePayloadFile(const fs::path& path) {
-  const std::vector<uint8_t> payload = ReadWholeFile(path);
+  const std::vector<uint8_t> payload = tools::ReadWholeFile(path);
   if (payload.size() > UINT32_MAX) {
     throw PackerError(path.string() + ": not a payload (4 GiB or larger)");
   }
-  const PayloadAllocator allocator{MallocAllocate, MallocRelease, nullptr};
-  uint8_t* tar = nullptr;
-  uint32_t tar_size = 0;
-  const PayloadDecodeStatus status = DecodePayloadToMemory(
-      payload.data(), static_cast<uint32_t>(payload.size()), allocator, &tar, &tar_size);
+  DecodedPayload decoded;
+  const PayloadDecodeStatus status =
+      DecodeTar(payload.data(), static_cast<uint32_t>(payload.size()), &decoded.tar);
   if (status != PayloadDecodeStatus::kOk) {
     throw PackerError(path.string() + ": corrupt payload: " + DescribePayloadDecodeStatus(status));
   }
-  DecodedPayload decoded;
-  decoded.tar.assign(tar, tar + tar_size);
-  std::free(tar);
   std::string error;
-  if (!ReadTarImage(decoded.tar.data(), decoded.tar.size(), &decoded.members, &error)) {
+  if (!ReadTarImage(decoded.tar.data(), decoded.tar.size, &decoded.members, &error)) {
     throw PackerError(path.string() + ": the payload decodes, but its tar archive is damaged: " +
                       error);
   }
@@ -62,7 +53,7 @@ int RunList(const fs::path& payload) {
                 static_cast<int>(i) == launch ? "   <- started by the stub" : "");
   }
   std::printf("%zu member%s, tar image %s bytes", names.size(), names.size() == 1 ? "" : "s",
-              WithThousands(decoded.tar.size()).c_str());
+              WithThousands(decoded.tar.size).c_str());
   std::printf(launch < 0 ? "; no .exe, the stub would start nothing\n" : "\n");
   return 0;
 }
@@ -81,7 +72,8 @@ int RunExtract(const fs::path& payload, const fs::path& directory) {
   fs::create_directories(directory, error);
   if (error) throw PackerError("cannot create " + directory.string() + ": " + error.message());
   for (const TarImageMember& member : decoded.members) {
-    WriteWholeFile(directory / member.name, decoded.tar.data() + member.data_offset, member.size);
+    tools::WriteWholeFile(directory / member.name, decoded.tar.data() + member.data_offset,
+                          member.size);
   }
   std::printf("extracted %zu file%s into %s\n", decoded.members.size(),
               decoded.members.size() == 1 ? "" : "s", directory.string().c_str());

@@ -3,13 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "tag/tag_limits.h"
-#include "tools/tagger/file_io.h"
+#include "tools/common/file_io.h"
+#include "tools/common/tool_main.h"
 #include "tools/tagger/signed_image.h"
 #include "tools/tagger/stub_tag_lookup.h"
 #include "tools/tagger/tag_commands.h"
@@ -61,20 +61,16 @@ constexpr char kUsage[] =
     "one that the stub rejects (both: the stub uses its default tag; the reason\n"
     "is printed on standard error).\n";
 
-constexpr int kFailed = 1;
-constexpr int kUsageError = 2;
+// Beside vireo::tools::kExitFailed and kExitUsageError, for get.
 constexpr int kNoTag = 3;
 constexpr int kTagRejected = 4;
 
-// A mistake in the command line: reported with a pointer to --help.
-struct UsageError {
-  std::string message;
-};
+using vireo::tools::UsageError;
 
 // "help" as the command, or --help / -h anywhere before "--" (so that
 // `set STUB.exe --help` shows the usage instead of stamping "--help").
 bool WantsHelp(const std::vector<std::string>& args) {
-  if (args[0] == "help") return true;
+  if (!args.empty() && args[0] == "help") return true;
   for (const std::string& argument : args) {
     if (argument == "--") return false;
     if (argument == "--help" || argument == "-h") return true;
@@ -126,8 +122,8 @@ int Set(const std::vector<std::string>& args) {
   const std::filesystem::path output =
       parsed.output.empty() ? input : std::filesystem::path(parsed.output);
   const auto result =
-      vireo::tagger::SetTag(vireo::tagger::ReadWholeFile(input), parsed.operands[1]);
-  vireo::tagger::WriteFileAtomically(output, result.file, input);
+      vireo::tagger::SetTag(vireo::tools::ReadWholeFile(input), parsed.operands[1]);
+  vireo::tools::WriteFileAtomically(output, result.file, input);
   std::printf("%s: tag set (%zu bytes, room for %zu)%s\n", output.c_str(),
               parsed.operands[1].size(), result.record_area,
               result.carriers_removed ? ", replacing the earlier tag" : "");
@@ -136,7 +132,7 @@ int Set(const std::vector<std::string>& args) {
 
 int Get(const std::vector<std::string>& args) {
   const Arguments parsed = Parse(args, 1, false, " takes one STUB.exe");
-  std::vector<uint8_t> file = vireo::tagger::ReadWholeFile(parsed.operands[0]);
+  std::vector<uint8_t> file = vireo::tools::ReadWholeFile(parsed.operands[0]);
   const auto read = vireo::tagger::ReadTagAsStub(file);
   if (read.status == vireo::tagger::StubTagStatus::kFound) {
     // The stub reads such a tag, but its run may still fail: say so.
@@ -155,7 +151,7 @@ int Get(const std::vector<std::string>& args) {
     }
     std::fwrite(read.tag.data(), 1, read.tag.size(), stdout);
     std::fputc('\n', stdout);
-    return std::fflush(stdout) == 0 ? 0 : kFailed;
+    return std::fflush(stdout) == 0 ? 0 : vireo::tools::kExitFailed;
   }
   std::fprintf(stderr, "corvane-tag: %s: %s: %s\n", parsed.operands[0].c_str(),
                Describe(read.status).c_str(), read.reason.c_str());
@@ -167,8 +163,8 @@ int Clear(const std::vector<std::string>& args) {
   const std::filesystem::path input = parsed.operands[0];
   const std::filesystem::path output =
       parsed.output.empty() ? input : std::filesystem::path(parsed.output);
-  const auto result = vireo::tagger::ClearTag(vireo::tagger::ReadWholeFile(input));
-  vireo::tagger::WriteFileAtomically(output, result.file, input);
+  const auto result = vireo::tagger::ClearTag(vireo::tools::ReadWholeFile(input));
+  vireo::tools::WriteFileAtomically(output, result.file, input);
   std::printf("%s: %s\n", output.c_str(),
               result.carriers_removed ? "tag removed" : "carried no tag");
   return 0;
@@ -182,10 +178,10 @@ int SetMany(const std::vector<std::string>& args) {
   const std::string list_name = parsed.operands[1];
   const std::filesystem::path folder = parsed.output;
 
-  const std::vector<uint8_t> list_bytes = vireo::tagger::ReadWholeFile(list_name);
+  const std::vector<uint8_t> list_bytes = vireo::tools::ReadWholeFile(list_name);
   vireo::tagger::TagList list =
       vireo::tagger::ParseTagList(std::string(list_bytes.begin(), list_bytes.end()));
-  vireo::tagger::BatchTagger tagger(vireo::tagger::ReadWholeFile(input));
+  vireo::tagger::BatchTagger tagger(vireo::tools::ReadWholeFile(input));
 
   struct Planned {
     const vireo::tagger::TagListEntry* entry;
@@ -234,24 +230,13 @@ int SetMany(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  try {
-    if (args.empty()) throw UsageError{"no command given"};
-    if (WantsHelp(args)) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
-    const std::string& command = args[0];
-    if (command == "set") return Set(args);
-    if (command == "get") return Get(args);
-    if (command == "clear") return Clear(args);
-    if (command == "set-many") return SetMany(args);
-    throw UsageError{"unknown command " + command};
-  } catch (const UsageError& error) {
-    std::fprintf(stderr, "corvane-tag: %s\nTry 'corvane-tag --help'.\n", error.message.c_str());
-    return kUsageError;
-  } catch (const std::exception& error) {
-    std::fprintf(stderr, "corvane-tag: error: %s\n", error.what());
-    return kFailed;
-  }
+  return vireo::tools::RunToolMain(
+      argc, argv, {"corvane-tag"}, [](const std::vector<std::string>& args) {
+        if (WantsHelp(args)) {
+          std::fputs(kUsage, stdout);
+          return 0;
+        }
+        return vireo::tools::RunToolCommand(
+            args, {{"set", Set}, {"get", Get}, {"clear", Clear}, {"set-many", SetMany}});
+      });
 }

@@ -1,5 +1,7 @@
 #include "tools/tagger/pe_checksum.h"
 
+#include "base/byte_order.h"
+
 namespace vireo::tagger {
 
 namespace {
@@ -17,7 +19,7 @@ uint64_t SumLe16Words(const uint8_t* data, size_t size) {
   uint64_t sum = 0;
   const size_t pairs = size / 2;
   for (size_t i = 0; i < pairs; ++i) {
-    sum += static_cast<uint32_t>(data[2 * i]) | (static_cast<uint32_t>(data[2 * i + 1]) << 8);
+    sum += ReadLittleEndian16(data + 2 * i);
   }
   if (size % 2 != 0) sum += data[size - 1];
   return sum;

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/byte_order.h"
 #include "tools/tagger/pe_checksum.h"
 #include "tools/tagger/signed_data.h"
 #include "tools/tagger/tag_tool_error.h"
@@ -56,19 +57,17 @@ void CheckField(const std::vector<uint8_t>& bytes, size_t at, size_t size) {
 
 uint16_t ReadLe16(const std::vector<uint8_t>& bytes, size_t at) {
   CheckField(bytes, at, 2);
-  return static_cast<uint16_t>(bytes[at] | (bytes[at + 1] << 8));
+  return ReadLittleEndian16(bytes.data() + at);
 }
 
 uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
   CheckField(bytes, at, 4);
-  return static_cast<uint32_t>(bytes[at]) | (static_cast<uint32_t>(bytes[at + 1]) << 8) |
-         (static_cast<uint32_t>(bytes[at + 2]) << 16) |
-         (static_cast<uint32_t>(bytes[at + 3]) << 24);
+  return ReadLittleEndian32(bytes.data() + at);
 }
 
 void WriteLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
   CheckField(bytes, at, 4);
-  for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<uint8_t>(value >> (8 * i));
+  WriteLittleEndian32(bytes.data() + at, value);
 }
 
 uint64_t AlignUp(uint64_t value) {

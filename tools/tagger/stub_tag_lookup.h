@@ -25,7 +25,7 @@ struct StubTag {
 // certificate table, a length of 1 to 65,534, no double quote before the first
 // zero byte, at least one byte before it (an empty text is no tag: the stub
 // uses its default tag). The padding is added to `file` in place (free when its capacity
-// allows, see ReadWholeFile) and removed again before returning.
+// allows, see tools::ReadWholeFile) and removed again before returning.
 StubTag ReadTagAsStub(std::vector<uint8_t>& file);
 
 // The same lookup over `view`, `mapped_size` bytes already padded with zeros

@@ -9,16 +9,16 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <iterator>
 #include <memory>
 
+#include "base/byte_order.h"
 #include "tools/tagger/tag_tool_error.h"
 
 namespace vireo::tagger {
 
 namespace {
 
-constexpr char kMagic[] = "Wisk2.0Vireo";
-constexpr size_t kMagicSize = sizeof(kMagic) - 1;
 constexpr char kCommonName[] = "Corvane distribution tag (not a signing certificate)";
 // The certificate is never validated; a fixed period keeps it from depending
 // on the clock.
@@ -66,11 +66,12 @@ void SetSerial(X509* certificate, const std::vector<uint8_t>& area) {
 }  // namespace
 
 std::vector<uint8_t> TagRecordArea(const std::string& tag) {
-  std::vector<uint8_t> area(kMagic, kMagic + kMagicSize);
-  area.push_back(static_cast<uint8_t>(tag.size() >> 8));
-  area.push_back(static_cast<uint8_t>(tag.size()));
-  area.insert(area.end(), tag.begin(), tag.end());
-  area.resize((area.size() + kRecordAreaUnit - 1) / kRecordAreaUnit * kRecordAreaUnit, 0);
+  const size_t record_size = kTagRecordHeaderSize + tag.size();
+  std::vector<uint8_t> area((record_size + kRecordAreaUnit - 1) / kRecordAreaUnit * kRecordAreaUnit,
+                            0);
+  std::copy(std::begin(kTagRecordMagic), std::end(kTagRecordMagic), area.begin());
+  WriteBigEndian16(area.data() + kTagRecordMagicSize, static_cast<uint16_t>(tag.size()));
+  std::copy(tag.begin(), tag.end(), area.begin() + kTagRecordHeaderSize);
   return area;
 }
 
@@ -115,7 +116,8 @@ std::vector<uint8_t> MakeTagCertificate(const std::string& tag) {
 }
 
 bool CarriesTagRecord(const std::vector<uint8_t>& der) {
-  return std::search(der.begin(), der.end(), kMagic, kMagic + kMagicSize) != der.end();
+  return std::search(der.begin(), der.end(), std::begin(kTagRecordMagic),
+                     std::end(kTagRecordMagic)) != der.end();
 }
 
 }  // namespace vireo::tagger

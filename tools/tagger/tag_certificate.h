@@ -4,23 +4,23 @@
 // tag record as the value of one private, non-critical extension. It is never
 // part of the signer's chain, so no verifier relies on it.
 //
-// The record area is the tag record (the magic "Wisk2.0Vireo", the tag length
-// as two big-endian bytes, the tag) followed by zero bytes up to the next
-// multiple of kRecordAreaUnit bytes: a later, longer tag that fits can be
-// written over the area in place, without re-encoding the signature block.
+// The record area is the tag record (tag/tag_record_format.h) followed by
+// zero bytes up to the next multiple of kRecordAreaUnit bytes: a later, longer
+// tag that fits can be written over the area in place, without re-encoding the
+// signature block.
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tag/tag_record_format.h"
+
 namespace vireo::tagger {
 
 // The extension's OID, under the 2.25 arc of UUID-derived identifiers.
 constexpr char kTagExtensionOid[] = "2.25.116450554156067276839163097886206137283";
 constexpr size_t kRecordAreaUnit = 256;
-// Magic and length field.
-constexpr size_t kRecordHeaderSize = 14;
 
 // The record area for `tag` (at most 65,535 bytes): header, tag, zeros.
 std::vector<uint8_t> TagRecordArea(const std::string& tag);

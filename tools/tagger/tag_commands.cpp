@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/byte_order.h"
 #include "tools/tagger/pe_checksum.h"
 #include "tools/tagger/stub_tag_lookup.h"
 #include "tools/tagger/tag_certificate.h"
@@ -65,11 +66,7 @@ void CheckStubReadsBack(const StubTag& read, const std::string& tag) {
 }
 
 size_t RecordAreaFor(const std::string& tag) {
-  return TagRecordArea(tag).size() - kRecordHeaderSize;
-}
-
-void WriteLe32(uint8_t* at, uint32_t value) {
-  for (int i = 0; i < 4; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+  return TagRecordArea(tag).size() - kTagRecordHeaderSize;
 }
 
 }  // namespace
@@ -128,7 +125,7 @@ PlannedStub BatchTagger::Plan(const std::string& tag) {
   stub.record_area = RecordAreaFor(tag);
   stub.file_size = size_t{image_.table_offset} + table.size();
   stub.headers.assign(file_.begin(), file_.begin() + headers_size_);
-  WriteLe32(stub.headers.data() + image_.certificate_entry + 4,
+  WriteLittleEndian32(stub.headers.data() + image_.certificate_entry + 4,
             static_cast<uint32_t>(table.size()));
   stub.tail.assign(file_.begin() + tail_offset_, file_.begin() + image_.table_offset);
   stub.tail.insert(stub.tail.end(), table.begin(), table.end());
@@ -136,7 +133,7 @@ PlannedStub BatchTagger::Plan(const std::string& tag) {
       SumLe16WordsWithoutChecksum(stub.headers.data(), stub.headers.size(),
                                   image_.checksum_field) +
       body_word_sum_ + SumLe16Words(stub.tail.data(), stub.tail.size());
-  WriteLe32(stub.headers.data() + image_.checksum_field,
+  WriteLittleEndian32(stub.headers.data() + image_.checksum_field,
             FoldPeChecksum(word_sum, stub.file_size));
 
   // The stub's lookup reads the headers and the table only; the body between
@@ -156,11 +153,12 @@ PlannedStub BatchTagger::Plan(const std::string& tag) {
 
 void BatchTagger::Write(const PlannedStub& stub, const std::filesystem::path& path,
                         const std::filesystem::path& permissions_from) const {
-  WriteFileAtomically(path,
-                      {ByteRange{stub.headers.data(), stub.headers.size()},
-                       ByteRange{file_.data() + headers_size_, tail_offset_ - headers_size_},
-                       ByteRange{stub.tail.data(), stub.tail.size()}},
-                      permissions_from);
+  tools::WriteFileAtomically(
+      path,
+      {tools::ByteRange{stub.headers.data(), stub.headers.size()},
+       tools::ByteRange{file_.data() + headers_size_, tail_offset_ - headers_size_},
+       tools::ByteRange{stub.tail.data(), stub.tail.size()}},
+      permissions_from);
 }
 
 }  // namespace vireo::tagger

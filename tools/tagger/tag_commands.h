@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/tagger/file_io.h"
+#include "tools/common/file_io.h"
 #include "tools/tagger/signed_data.h"
 #include "tools/tagger/signed_image.h"
 

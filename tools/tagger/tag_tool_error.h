@@ -3,14 +3,15 @@
 // by main() before it exits with a failure status. The file being worked on is
 // never written once one has been thrown.
 
-#include <stdexcept>
 #include <string>
+
+#include "tools/common/tool_error.h"
 
 namespace vireo::tagger {
 
-class TagToolError : public std::runtime_error {
+class TagToolError : public tools::ToolError {
  public:
-  explicit TagToolError(const std::string& message) : std::runtime_error(message) {}
+  explicit TagToolError(const std::string& message) : tools::ToolError(message) {}
 };
 
 }  // namespace vireo::tagger
