@@ -147,10 +147,11 @@ setup() {
   use_qemu_wine_fixups
 }
 
+# CMake and CTest read the presets from the folder they run in: the repository's
+# root, wherever build.sh was started from.
 configure_and_build() {
   local preset=$1; shift
-  cmake --preset "$preset" "$@" >/dev/null
-  cmake --build --preset "$preset"
+  (cd "$ROOT" && cmake --preset "$preset" "$@" >/dev/null && cmake --build --preset "$preset")
 }
 
 build_all() {
@@ -189,15 +190,15 @@ cmd_test() {
   build_all
   start_wine
   say "host tests"
-  ctest --preset host
+  (cd "$ROOT" && ctest --preset host)
   say "Windows tests under Wine"
   if i386_runs_under_qemu; then
     say "32-bit programs run under QEMU's user-mode emulation here: skipping ${EMULATION_UNRELIABLE//[\^\$()]/}"
     # The emulator also crashes the multi-threaded end-to-end programs now and
     # then; a program that fails is run again, up to three times in all.
-    ctest --preset windows -E "$EMULATION_UNRELIABLE" --repeat until-pass:3
+    (cd "$ROOT" && ctest --preset windows -E "$EMULATION_UNRELIABLE" --repeat until-pass:3)
   else
-    ctest --preset windows
+    (cd "$ROOT" && ctest --preset windows)
   fi
 }
 
@@ -223,11 +224,11 @@ cmd_stub() {
   [ -d "$payload" ] || [ -f "$payload" ] || die "stub: payload '$payload' is neither a folder nor a tar file"
   payload=$(cd "$(dirname "$payload")" && pwd)/$(basename "$payload")
   setup
-  # Only what a stub is made of: the host packer and tagger, then the stub's
-  # own targets in a tree without tests.
+  # Only what a stub is made of: the host tools (packer, tagger, image
+  # finisher), then the stub's own targets in a tree without tests.
   say "building the host tools"
-  cmake --preset host >/dev/null
-  cmake --build --preset host --target corvane-pack corvane-tag corvane-finish-image
+  (cd "$ROOT" && cmake --preset host >/dev/null &&
+    cmake --build --preset host --target corvane-pack corvane-tag corvane-finish-image)
   say "building a stub with payload $payload"
   cmake -S "$ROOT" -B "$tree" -G Ninja \
     -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
