@@ -211,23 +211,6 @@ TEST(LzmaAloneEncoderTest, WritesTheFixedPropertiesAndExactSizeWithoutEndMarker)
   EXPECT_EQ(ReadLittleEndian32(empty.data() + 5), 0u);
 }
 
-// The match finder's second thread changes when matches are found, not which:
-// a payload is the same bytes whatever the thread count, so the count need not
-// be part of what makes a build reproducible. Code, noise and a far repeat, so
-// that the threads hand blocks over many times.
-TEST(LzmaAloneEncoderTest, TheStreamIsTheSameWithOneOrTwoThreads) {
-  Bytes data = X86LikeCode(1 << 20, 24);
-  const Bytes noise = RandomBytes(512 << 10, 25);
-  data.insert(data.end(), noise.begin(), noise.end());
-  data.insert(data.end(), data.begin() + (256 << 10), data.begin() + (1 << 20));
-  LzmaAloneOptions one;
-  one.threads = 1;
-  LzmaAloneOptions two;
-  two.threads = 2;
-  EXPECT_TRUE(EncodeLzmaAlone(data.data(), data.size(), two) ==
-              EncodeLzmaAlone(data.data(), data.size(), one));
-}
-
 TEST(PayloadEncoderTest, SamePayloadForTheSameTar) {
   const Bytes tar = MakeTar({{"setup.exe", X86LikeCode(30000, 23)}, {"x.txt", Bytes(100, 'x')}});
   EXPECT_TRUE(MakePayload(tar) == MakePayload(tar));
