@@ -15,6 +15,7 @@
 #include "tests/signing/crafted_images.h"
 #include "tests/signing/signature_table.h"
 #include "tests/signing/signing_tools.h"
+#include "tests/signing/time_stamp_authority.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/pe_image.h"
 #include "tests/support/tag_stamp.h"
@@ -568,6 +569,50 @@ TEST_F(CorvaneTagTest, ReleaseCommandChecksItsSigningOptionsFirst) {
     EXPECT_NE(release.err.find(c.message), std::string::npos) << release.err;
   }
   EXPECT_FALSE(fs::exists(folder_ / "out.exe"));
+}
+
+// The whole release command as a release engineer runs it: a stub built from
+// a folder, signed with the throwaway test certificate, time-stamped by an
+// authority on the loopback address, tagged, and refused unless every
+// signature and time stamp verifies (and, for a SHA-256 first signature, the
+// by-section verifier agrees).
+TEST_F(CorvaneTagTest, ReleaseCommandTimeStampsAndDualSigns) {
+  fs::create_directory(folder_ / "payload");
+  const std::string program = "MZ the program the stub starts\n";
+  WriteFileBytes(folder_ / "payload" / "setup.exe", Bytes(program.begin(), program.end()));
+  fs::create_directory(folder_ / "authority");
+  LoopbackTimeStampAuthority authority(folder_ / "authority");
+  const struct {
+    bool nest;
+    const char* signature;
+    const char* second_verifier;
+    int time_stamps;
+  } cases[] = {
+      {false, "signature: SHA-256\n", ", sbverify, ", 1},
+      {true, "signature: SHA-1 with a nested SHA-256\n", "no sbverify", 2},
+  };
+  int replies = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.signature);
+    const fs::path out = folder_ / (c.nest ? "nested.exe" : "single.exe");
+    std::vector<std::string> arguments = {"release",
+                                          "--payload", (folder_ / "payload").string(),
+                                          "--tag", kTag,
+                                          "--out", out.string(),
+                                          "--timestamp", authority.url(),
+                                          "--tsa-ca", authority.certificate().string()};
+    if (c.nest) arguments.push_back("--nest");
+    const ProcessResult release = RunProgram(CORVANE_BUILD_SH, arguments, folder_);
+    ASSERT_EQ(release.status, 0) << release.out << release.err;
+    EXPECT_NE(release.out.find(c.signature), std::string::npos) << release.out;
+    EXPECT_NE(release.out.find(c.second_verifier), std::string::npos) << release.out;
+    EXPECT_EQ(release.out.find("timestamp: none"), std::string::npos) << release.out;
+    EXPECT_EQ(authority.replies() - replies, c.time_stamps);
+    replies = authority.replies();
+    const ProcessResult get = Tag({"get", out.string()});
+    EXPECT_EQ(get.status, 0);
+    EXPECT_EQ(get.out, std::string(kTag) + "\n");
+  }
 }
 
 TEST_F(CorvaneTagTest, CommandLineMistakesAreUsageErrors) {
