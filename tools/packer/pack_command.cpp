@@ -96,7 +96,7 @@ int RunPack(const PackOptions& options) {
 
   std::string source_digest;
   if (options.if_changed) {
-    source_digest = PayloadSourceDigest(tar, "");
+    source_digest = PayloadSourceDigest(tar);
     if (PayloadIsUpToDate(options.output, source_digest)) {
       std::printf("%s is up to date: the same %zu file%s, packed by this packer\n",
                   options.output.string().c_str(), names.size(), names.size() == 1 ? "" : "s");

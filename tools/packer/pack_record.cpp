@@ -73,11 +73,10 @@ std::string Sha256Hex(const uint8_t* bytes, size_t size) {
   return digest.FinishHex();
 }
 
-std::string PayloadSourceDigest(const std::vector<uint8_t>& tar, const std::string& settings) {
+std::string PayloadSourceDigest(const std::vector<uint8_t>& tar) {
   Sha256 digest;
   digest.Add(std::string(kRecordFormat));
   digest.Add(OwnProgramDigest());
-  digest.Add(settings);
   digest.Add(tar.data(), tar.size());
   return digest.FinishHex();
 }

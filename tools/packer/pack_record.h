@@ -15,9 +15,9 @@ namespace vireo::packer {
 std::string Sha256Hex(const uint8_t* bytes, size_t size);
 
 // The digest of everything that decides a payload's bytes: the tar image, the
-// packer program itself (its encoder and settings included) and the encoder
-// settings it reports. Equal sources give an equal source digest.
-std::string PayloadSourceDigest(const std::vector<uint8_t>& tar, const std::string& settings);
+// packer program itself (its encoder and settings included; the thread count
+// changes no byte). Equal sources give an equal source digest.
+std::string PayloadSourceDigest(const std::vector<uint8_t>& tar);
 
 struct PackRecord {
   std::string source_digest;   // PayloadSourceDigest of what was packed
