@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-#include "base/owned_string.h"
-
 namespace vireo {
 
 constexpr UINT IDS_COMPANY_NAME = 21128;
@@ -19,13 +17,5 @@ constexpr HRESULT kOSRequirementsNotMet = static_cast<HRESULT>(0x80040703);
 // Shows the box for `result` (the operating-system text for
 // kOSRequirementsNotMet, the generic text otherwise) and returns `result`.
 HRESULT HandleError(HRESULT result);
-
-// Loads string `id` in the language the resource loader picks for this thread.
-// False, with `text` empty, when no module carries a non-empty entry.
-bool LoadStringById(UINT id, WideString* text);
-
-// Formats string `id` with FormatMessageW inserts ("%1!s!"). Empty when the
-// format text is missing or formatting fails.
-WideString FormatStringById(UINT id, const wchar_t* insert);
 
 }  // namespace vireo

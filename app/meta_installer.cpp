@@ -9,7 +9,6 @@
 #include "app/process_launch.h"
 #include "base/logging/log_interface.h"
 #include "base/path_routines.h"
-#include "base/unique_handle.h"
 #include "payload/payload_decoding.h"
 #include "payload/tar.h"
 #include "tag/tag_reader.h"
@@ -30,21 +29,6 @@ MetaInstaller::MetaInstaller(HINSTANCE instance, WideString cmdline, WideString 
   self_image_.Open(instance_);
 }
 
-MetaInstaller::~MetaInstaller() {
-  if (exit_code_ == kKeepFilesExitCode) return;
-  for (size_t i = 0; i < files_to_delete_.size(); ++i) {
-    ::DeleteFileW(files_to_delete_[i].c_str());
-  }
-  files_to_delete_.Clear();
-  // Succeeds only when the directory is empty: files the child left stay.
-  if (!work_.temp_dir.empty()) ::RemoveDirectoryW(work_.temp_dir.c_str());
-  work_.temp_dir.Clear();
-}
-
-void MetaInstaller::RecordFileToDelete(const wchar_t* path) {
-  files_to_delete_.TryAppend(WideString(path));
-}
-
 DWORD MetaInstaller::ExtractAndRun() {
   VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::MetaInstaller::ExtractAndRun");
 
@@ -53,37 +37,38 @@ DWORD MetaInstaller::ExtractAndRun() {
     return kRunFailed;
   }
 
-  // The archive outlives the Tar: the Tar is destroyed (deleting what it wrote)
-  // before the handle is closed.
-  UniqueFile archive(ExtractTarballToTempLocation());
+  const UniqueFile archive = ExtractTarballToTempLocation();
   if (!archive) {
     VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTarballToTempLocation failed err:%d",
               ::GetLastError());
     return kRunFailed;
   }
 
-  DWORD result = kRunFailed;
-  {
-    Tar tar(work_.temp_dir.c_str(), archive.get(), true);
-    tar.SetFileCallback(&MetaInstaller::OnFileExtracted, this);
-    if (!tar.ExtractToDir()) {
-      VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractToDir failed temp_dir:%s err:%d",
-                work_.temp_dir.c_str(), ::GetLastError());
-    } else if (LaunchesStubCopy()) {
-      VIREO_LOG(LC_CORE, LL_ERROR, L"the payload's program is the stub's own copy exe_path:%s",
-                exe_path_.c_str());
-    } else if (!CopyMetainstallerToTempLocation()) {
-      VIREO_LOG(LC_CORE, LL_ERROR, L"CopyMetainstallerToTempLocation failed err:%d",
-                ::GetLastError());
-    } else {
-      exit_code_ = kRunFailed;
-      if (!exe_path_.empty()) {
-        LaunchChild();
-        result = exit_code_;
-      }
-    }
+  Tar tar(temp_dir().c_str(), archive.get());
+  tar.SetFileCallback(&MetaInstaller::OnFileExtracted, this);
+  if (!tar.ExtractToDir()) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractToDir failed temp_dir:%s err:%d", temp_dir().c_str(),
+              ::GetLastError());
+    return kRunFailed;
   }
-  return result;
+  if (LaunchesStubCopy()) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"the payload's program is the stub's own copy exe_path:%s",
+              exe_path_.c_str());
+    return kRunFailed;
+  }
+  if (!CopyMetainstallerToTempLocation()) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"CopyMetainstallerToTempLocation failed err:%d",
+              ::GetLastError());
+    return kRunFailed;
+  }
+  exit_code_ = kRunFailed;
+  if (exe_path_.empty()) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"no program in the payload");
+    return kRunFailed;
+  }
+  LaunchChild();
+  if (exit_code_ == kKeepFilesExitCode) files_.KeepOnRequest();
+  return exit_code_;
 }
 
 bool MetaInstaller::LaunchesStubCopy() const {
@@ -100,32 +85,44 @@ void MetaInstaller::LaunchChild() {
   RunProcessAndWait(command_line, &exit_code_);
 }
 
-bool MetaInstaller::CreateUniqueTempDirectory() { return vireo::CreateUniqueTempDirectory(&work_); }
+bool MetaInstaller::CreateUniqueTempDirectory() {
+  return vireo::CreateUniqueTempDirectory(&files_.work());
+}
 
-HANDLE MetaInstaller::ExtractTarballToTempLocation() {
-  const WideString tar_path = GetTempFileNameIn(work_.temp_root.c_str(), L"PKT");
-  if (tar_path.empty()) return INVALID_HANDLE_VALUE;
+UniqueFile MetaInstaller::ExtractTarballToTempLocation() {
+  const WideString tar_path = GetTempFileNameIn(temp_root().c_str(), L"PKT");
+  if (tar_path.empty()) {
+    LogFailedCall(L"GetTempFileName", temp_root().c_str());
+    return UniqueFile();
+  }
   // Recorded before anything else can fail, so the file goes whatever happens next.
-  RecordFileToDelete(tar_path.c_str());
+  files_.RecordKeepable(tar_path.c_str());
 
   const HRSRC resource =
       ::FindResourceW(nullptr, MAKEINTRESOURCEW(kPayloadResourceId), kPayloadResourceType);
-  if (!resource) return INVALID_HANDLE_VALUE;
-  const HGLOBAL loaded = ::LoadResource(nullptr, resource);
-  if (!loaded) return INVALID_HANDLE_VALUE;
-  const auto* payload = static_cast<const uint8_t*>(::LockResource(loaded));
-  if (!payload) return INVALID_HANDLE_VALUE;
+  const HGLOBAL loaded = resource ? ::LoadResource(nullptr, resource) : nullptr;
+  const auto* payload = loaded ? static_cast<const uint8_t*>(::LockResource(loaded)) : nullptr;
+  if (!payload) {
+    LogFailedCall(L"LoadResource");
+    return UniqueFile();
+  }
 
   UniqueFile file(::CreateFileW(tar_path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_ALWAYS, 0, nullptr));
-  if (!file) return INVALID_HANDLE_VALUE;
-
-  if (DecodePayload(payload, ::SizeofResource(nullptr, resource), file.get()) != 0) {
-    return INVALID_HANDLE_VALUE;
+  if (!file) {
+    LogFailedCall(L"CreateFile", tar_path.c_str());
+    return UniqueFile();
+  }
+  if (DecodePayload(payload, ::SizeofResource(nullptr, resource), file.get()) !=
+      PayloadFileStatus::kOk) {
+    return UniqueFile();
   }
   LARGE_INTEGER start = {};
-  if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) return INVALID_HANDLE_VALUE;
-  return file.release();
+  if (!::SetFilePointerEx(file.get(), start, nullptr, FILE_BEGIN)) {
+    LogFailedCall(L"SetFilePointerEx", tar_path.c_str());
+    return UniqueFile();
+  }
+  return file;
 }
 
 bool MetaInstaller::CopyMetainstallerToTempLocation() {
@@ -141,9 +138,9 @@ bool MetaInstaller::CopyMetainstallerToTempLocation() {
   }
 
   wchar_t target_path[MAX_PATH] = {};
-  ::lstrcpynW(target_path, work_.temp_dir.c_str(), MAX_PATH);
+  ::lstrcpynW(target_path, temp_dir().c_str(), MAX_PATH);
   ::PathAppendW(target_path, kStubCopyName);
-  RecordFileToDelete(target_path);
+  files_.RecordKeepable(target_path);
   // From the handle opened at the start, not from the path: the name may meanwhile
   // belong to another file.
   if (!self_image_.CopyTo(target_path)) {
@@ -157,7 +154,7 @@ bool MetaInstaller::CopyMetainstallerToTempLocation() {
 
 void MetaInstaller::OnFileExtracted(void* context, const wchar_t* path) {
   auto* self = static_cast<MetaInstaller*>(context);
-  self->RecordFileToDelete(path);
+  self->files_.RecordUnpacked(path);
 
   const wchar_t* separator = std::wcsrchr(path, L'\\');
   WideString name(separator ? separator + 1 : path);

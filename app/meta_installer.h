@@ -1,16 +1,17 @@
 #pragma once
-// One run of the stub: it owns every path it creates and the list of files to
-// remove afterwards. ExtractAndRun makes the work directory, unpacks the payload
-// into it, copies the stub beside the unpacked files, starts the first unpacked
-// program and waits for it. The destructor removes what the run created, unless
-// the child ended with kKeepFilesExitCode.
+// One run of the stub. ExtractAndRun makes the work directory, unpacks the
+// payload into it, copies the stub beside the unpacked files, starts the first
+// unpacked program and waits for it. What the run created is owned by its
+// RunFiles (app/run_files.h), which removes it when the run is destroyed: all
+// of it, or only the unpacked files when the child ended with
+// kKeepFilesExitCode.
 
 #include <windows.h>
 
+#include "app/run_files.h"
 #include "app/self_image.h"
-#include "app/temp_directory.h"
-#include "base/growable_array.h"
 #include "base/owned_string.h"
+#include "base/unique_handle.h"
 
 namespace vireo {
 
@@ -23,7 +24,6 @@ constexpr DWORD kRunFailed = 0xFFFFFFFF;
 class MetaInstaller {
  public:
   MetaInstaller(HINSTANCE instance, WideString cmdline, WideString promo_code);
-  ~MetaInstaller();
   MetaInstaller(const MetaInstaller&) = delete;
   MetaInstaller& operator=(const MetaInstaller&) = delete;
 
@@ -32,9 +32,10 @@ class MetaInstaller {
 
   // Sets temp_dir and temp_root; on failure neither.
   bool CreateUniqueTempDirectory();
-  // The decoded tar, open and rewound; INVALID_HANDLE_VALUE on failure. The tar
-  // file's path is in files_to_delete as soon as a name was obtained.
-  HANDLE ExtractTarballToTempLocation();
+  // The decoded tar, open and rewound; an empty owner on failure, which was
+  // logged where it happened. The tar file is recorded as soon as a name was
+  // obtained.
+  UniqueFile ExtractTarballToTempLocation();
   // Copies the stub, from the file held open since construction, into temp_dir
   // as "CorvaneUpdateSetup.exe". The copy is recorded before it is written, so
   // a partial one goes too.
@@ -43,14 +44,13 @@ class MetaInstaller {
   static void OnFileExtracted(void* context, const wchar_t* path);
 
   const WideString& exe_path() const { return exe_path_; }
-  const WideString& temp_dir() const { return work_.temp_dir; }
-  const WideString& temp_root() const { return work_.temp_root; }
+  const WideString& temp_dir() const { return files_.work().temp_dir; }
+  const WideString& temp_root() const { return files_.work().temp_root; }
   DWORD exit_code() const { return exit_code_; }
-  const GrowableArray<WideString>& files_to_delete() const { return files_to_delete_; }
+  // Every file the run created, in the order of creation.
+  const GrowableArray<CreatedFile>& files_to_delete() const { return files_.files(); }
 
  private:
-  // A path that cannot be recorded (the list cannot grow) is simply not removed.
-  void RecordFileToDelete(const wchar_t* path);
   // True when the program to start is the stub's own copy by name: it would
   // start itself again, without end.
   bool LaunchesStubCopy() const;
@@ -63,8 +63,7 @@ class MetaInstaller {
   WideString exe_path_;
   WideString promo_code_;
   DWORD exit_code_ = 0;
-  GrowableArray<WideString> files_to_delete_;
-  WorkDirectory work_;
+  RunFiles files_;
 };
 
 }  // namespace vireo

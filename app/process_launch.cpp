@@ -1,5 +1,6 @@
 #include "app/process_launch.h"
 
+#include "base/logging/log_interface.h"
 #include "base/unique_handle.h"
 
 namespace vireo {
@@ -19,14 +20,15 @@ bool RunProcessAndWait(const WideString& command_line, DWORD* exit_code) {
   if (!::CreateProcessW(nullptr, writable_command_line.data(), nullptr, nullptr, FALSE,
                         CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr, &startup_info,
                         process.put())) {
-    const DWORD error = ::GetLastError();
-    if (exit_code) *exit_code = error;
+    LogFailedCall(L"CreateProcess", command_line.c_str());
+    if (exit_code) *exit_code = ::GetLastError();
     return false;
   }
 
   ::WaitForSingleObject(process.process(), INFINITE);
   bool exit_code_read = true;
   if (exit_code) exit_code_read = ::GetExitCodeProcess(process.process(), exit_code) != FALSE;
+  if (!exit_code_read) LogFailedCall(L"GetExitCodeProcess");
   return exit_code_read;
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "base/logging/log_interface.h"
+#include "base/read_only_mapping.h"
 #include "tag/tag_reader.h"
 
 namespace vireo {
@@ -82,7 +83,7 @@ bool SelfImage::CopyTo(const wchar_t* target) const {
     if (!file_) ::SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
-  MappedFile image;
+  ReadOnlyMapping image;
   if (!image.open(file_.get())) return false;
   if (static_cast<uint64_t>(size.QuadPart) > image.mapped_size()) {
     ::SetLastError(ERROR_FILE_INVALID);

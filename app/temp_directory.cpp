@@ -5,6 +5,7 @@
 
 #include <utility>
 
+#include "base/logging/log_interface.h"
 #include "base/path_routines.h"
 
 namespace vireo {
@@ -118,14 +119,21 @@ WideString GetAdminTempRoot() {
 
 bool CreateUniqueDirectoryIn(const wchar_t* base, WideString* temp_dir) {
   if (!::CreateDirectoryW(base, nullptr) && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+    LogFailedCall(L"CreateDirectory", base);
     return false;
   }
   // The platform creates the name as an empty file, which is what makes it unique
   // between processes; the directory takes its place.
   const WideString name = GetTempFileNameIn(base, L"PKM");
-  if (name.empty()) return false;
+  if (name.empty()) {
+    LogFailedCall(L"GetTempFileName", base);
+    return false;
+  }
   ::DeleteFileW(name.c_str());
-  if (!::CreateDirectoryW(name.c_str(), nullptr)) return false;
+  if (!::CreateDirectoryW(name.c_str(), nullptr)) {
+    LogFailedCall(L"CreateDirectory", name.c_str());
+    return false;
+  }
   *temp_dir = name;
   return true;
 }
@@ -134,12 +142,19 @@ bool CreateUniqueTempDirectory(WorkDirectory* work) {
   WideString temp_dir;
   if (IsElevatedAdministrator()) {
     const WideString root = GetAdminTempRoot();
-    if (root.empty() || !CreateUniqueDirectoryIn(root.c_str(), &temp_dir)) return false;
+    if (root.empty()) {
+      LogFailedCall(L"GetAdminTempRoot");
+      return false;
+    }
+    if (!CreateUniqueDirectoryIn(root.c_str(), &temp_dir)) return false;
     work->temp_root = root;
   } else {
     wchar_t user_temp[MAX_PATH] = {};
     const DWORD length = ::GetTempPathW(MAX_PATH, user_temp);
-    if (length == 0 || length >= MAX_PATH) return false;
+    if (length == 0 || length >= MAX_PATH) {
+      LogFailedCall(L"GetTempPath");
+      return false;
+    }
     if (!CreateUniqueDirectoryIn(user_temp, &temp_dir)) return false;
     work->temp_root.Assign(user_temp, length);
   }

@@ -17,7 +17,7 @@ struct WorkDirectory {
 };
 
 // Makes the run's unique directory. On success fills both fields; on failure
-// leaves `work` unchanged. The caller logs the failure.
+// leaves `work` unchanged, having logged the call that failed.
 bool CreateUniqueTempDirectory(WorkDirectory* work);
 
 // The administrator policy's base directory: the first usable candidate, or empty

@@ -21,6 +21,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <string>
+#include <vector>
 
 #include "base/unique_handle.h"
 #include "bench/decode_stage_timer.h"
@@ -50,7 +52,10 @@ double ThreadCpuMilliseconds() {
 void* ProcessHeapAllocate(void*, size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), 0, bytes); }
 void ProcessHeapRelease(void*, void* block) { ::HeapFree(::GetProcessHeap(), 0, block); }
 
-void CountFile(void* context, const wchar_t*) { ++*static_cast<int*>(context); }
+// The extracted files, removed afterwards as the stub removes them.
+void RecordFile(void* context, const wchar_t* path) {
+  static_cast<std::vector<std::wstring>*>(context)->push_back(path);
+}
 
 int Fail(const wchar_t* what) {
   std::fwprintf(stderr, L"payload-bench: %ls failed (error %lu)\n", what, ::GetLastError());
@@ -112,18 +117,19 @@ int wmain(int argc, wchar_t** argv) {
   wchar_t extract_dir[MAX_PATH];
   std::swprintf(extract_dir, MAX_PATH, L"%ls\\extract-%lu", work_dir, ::GetCurrentProcessId());
   if (!::CreateDirectoryW(extract_dir, nullptr)) return Fail(L"creating the extraction folder");
-  int files = 0;
+  std::vector<std::wstring> files;
   double extract_ms = 0;
   Clock::time_point cleanup_start;
   bool extracted = false;
   {
-    vireo::Tar reader(extract_dir, tar_file.get(), true);
-    reader.SetFileCallback(CountFile, &files);
+    vireo::Tar reader(extract_dir, tar_file.get());
+    reader.SetFileCallback(RecordFile, &files);
     const Clock::time_point extract_start = Clock::now();
     extracted = reader.ExtractToDir();
     cleanup_start = Clock::now();
     extract_ms = Milliseconds(extract_start, cleanup_start);
   }
+  for (const std::wstring& file : files) ::DeleteFileW(file.c_str());
   tar_file.reset();
   ::DeleteFileW(tar_path);
   ::RemoveDirectoryW(extract_dir);
@@ -132,7 +138,7 @@ int wmain(int argc, wchar_t** argv) {
 
   std::wprintf(L"payload_bytes=%llu\n", static_cast<unsigned long long>(payload_size.QuadPart));
   std::wprintf(L"tar_bytes=%lu\n", static_cast<unsigned long>(tar_size));
-  std::wprintf(L"files=%d\n", files);
+  std::wprintf(L"files=%u\n", static_cast<unsigned>(files.size()));
   std::wprintf(L"heap_peak_bytes=%lu\n", static_cast<unsigned long>(stages.peak_bytes));
   std::wprintf(L"lzma_ms=%.1f\n", stages.lzma_ms);
   std::wprintf(L"bcj2_ms=%.1f\n", stages.bcj2_ms);

@@ -14,18 +14,14 @@ constexpr DWORD kCopyBufferSize = 262144;
 
 }  // namespace
 
-Tar::Tar(const wchar_t* target_dir, HANDLE archive, bool delete_at_destruction)
-    : target_dir_(target_dir), archive_(archive), delete_at_destruction_(delete_at_destruction) {
+Tar::Tar(const wchar_t* target_dir, HANDLE archive) : target_dir_(target_dir), archive_(archive) {
   // Paths are built as directory + '\\' + name.
   if (!target_dir_.empty() && target_dir_[target_dir_.length() - 1] == L'\\') {
     target_dir_.Truncate(target_dir_.length() - 1);
   }
 }
 
-Tar::~Tar() {
-  for (size_t i = 0; i < written_files_.size(); ++i) ::DeleteFileW(written_files_[i].c_str());
-  HeapRelease(copy_buffer_);
-}
+Tar::~Tar() { HeapRelease(copy_buffer_); }
 
 void Tar::SetFileCallback(ExtractedFileCallback callback, void* context) {
   callback_ = callback;
@@ -38,6 +34,7 @@ bool Tar::ExtractToDir() {
     copy_buffer_ = static_cast<uint8_t*>(HeapAllocate(kCopyBufferSize));
     if (!copy_buffer_) {
       ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+      LogFailedCall(L"HeapAlloc");
       return false;
     }
   }
@@ -51,10 +48,11 @@ bool Tar::ExtractToDir() {
 bool Tar::ExtractOneFile(bool* done) {
   uint8_t header[kTarBlockSize];
   DWORD read = 0;
-  if (!::ReadFile(archive_, header, kTarBlockSize, &read, nullptr)) return false;
-  if (read != kTarBlockSize) {
-    // An archive that ends without its end-of-archive block.
-    ::SetLastError(ERROR_HANDLE_EOF);
+  const BOOL header_read = ::ReadFile(archive_, header, kTarBlockSize, &read, nullptr);
+  if (!header_read || read != kTarBlockSize) {
+    // A short read: an archive that ends without its end-of-archive block.
+    if (header_read) ::SetLastError(ERROR_HANDLE_EOF);
+    LogFailedCall(L"ReadFile");
     return false;
   }
   WideString name;
@@ -76,11 +74,14 @@ bool Tar::ExtractOneFile(bool* done) {
     case TarStep::kBadHeader:
     case TarStep::kCannotBeFollowed:
       ::SetLastError(ERROR_BAD_FORMAT);
+      LogFailedCall(L"tar header");
       return false;
     case TarStep::kUnsafeName:
       ::SetLastError(ERROR_INVALID_NAME);
+      LogFailedCall(L"tar member name", name.c_str());
       return false;
     case TarStep::kPositionUnavailable:
+      LogFailedCall(L"SetFilePointer");
       return false;
     case TarStep::kMember:
       break;
@@ -91,40 +92,44 @@ bool Tar::ExtractOneFile(bool* done) {
   path.Append(name);
   UniqueFile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_TEMPORARY, nullptr));
-  if (!file) return false;
-  const bool copied = CopyMember(file.get(), member.size);
-  const DWORD copy_error = ::GetLastError();
-  file.reset();
-  // A member that did not arrive whole is not left behind (nor reported).
-  if (!copied) ::DeleteFileW(path.c_str());
-
-  if (copied) {
-    // A path that cannot be recorded is not deleted later; extraction goes on.
-    if (delete_at_destruction_) written_files_.TryAppend(path);
-    if (callback_) callback_(callback_context_, path.c_str());
-  }
-  if (::SetFilePointer(archive_, static_cast<LONG>(member.next_position), nullptr, FILE_BEGIN) ==
-      INVALID_SET_FILE_POINTER) {
+  if (!file) {
+    LogFailedCall(L"CreateFile", path.c_str());
     return false;
   }
-  if (!copied) ::SetLastError(copy_error);
-  return copied;
+  if (!CopyMember(file.get(), member.size, path.c_str())) {
+    // A member that did not arrive whole is not left behind (nor reported).
+    const DWORD copy_error = ::GetLastError();
+    file.reset();
+    ::DeleteFileW(path.c_str());
+    ::SetLastError(copy_error);
+    return false;
+  }
+  file.reset();
+  if (callback_) callback_(callback_context_, path.c_str());
+  if (::SetFilePointer(archive_, static_cast<LONG>(member.next_position), nullptr, FILE_BEGIN) ==
+      INVALID_SET_FILE_POINTER) {
+    LogFailedCall(L"SetFilePointer");
+    return false;
+  }
+  return true;
 }
 
-bool Tar::CopyMember(HANDLE file, uint32_t size) {
+bool Tar::CopyMember(HANDLE file, uint32_t size, const wchar_t* path) {
   uint32_t remaining = size;
   while (remaining > 0) {
     const DWORD chunk = remaining < kCopyBufferSize ? remaining : kCopyBufferSize;
     DWORD read = 0;
-    if (!::ReadFile(archive_, copy_buffer_, chunk, &read, nullptr)) return false;
-    if (read != chunk) {
-      ::SetLastError(ERROR_HANDLE_EOF);
+    const BOOL data_read = ::ReadFile(archive_, copy_buffer_, chunk, &read, nullptr);
+    if (!data_read || read != chunk) {
+      if (data_read) ::SetLastError(ERROR_HANDLE_EOF);
+      LogFailedCall(L"ReadFile", path);
       return false;
     }
     DWORD written = 0;
-    if (!::WriteFile(file, copy_buffer_, chunk, &written, nullptr)) return false;
-    if (written != chunk) {
-      ::SetLastError(ERROR_WRITE_FAULT);
+    const BOOL data_written = ::WriteFile(file, copy_buffer_, chunk, &written, nullptr);
+    if (!data_written || written != chunk) {
+      if (data_written) ::SetLastError(ERROR_WRITE_FAULT);
+      LogFailedCall(L"WriteFile", path);
       return false;
     }
     remaining -= chunk;

@@ -1,7 +1,5 @@
 #include "tag/tag_reader.h"
 
-#include <utility>
-
 #include "base/logging/log_interface.h"
 #include "tag/tag_record.h"
 
@@ -19,45 +17,16 @@ MappedFile::~MappedFile() { close(); }
 
 bool MappedFile::open(const wchar_t* path) {
   close();
-  UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  return Map(std::move(file));
+  return mapping_.open(path);
 }
 
 bool MappedFile::open(HANDLE file) {
   close();
-  HANDLE duplicate = INVALID_HANDLE_VALUE;
-  if (!::DuplicateHandle(::GetCurrentProcess(), file, ::GetCurrentProcess(), &duplicate, 0, FALSE,
-                         DUPLICATE_SAME_ACCESS)) {
-    return false;
-  }
-  return Map(UniqueFile(duplicate));
-}
-
-bool MappedFile::Map(UniqueFile file) {
-  // A step that fails leaves the owners of the earlier ones to release them in
-  // reverse order (view, mapping, file), keeping the failing call's last error.
-  UniqueKernelHandle mapping(
-      ::CreateFileMappingW(file.get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-  if (!mapping) return false;
-  UniqueMappedView view(::MapViewOfFile(mapping.get(), FILE_MAP_READ, 0, 0, 0));
-  if (!view) return false;
-  MEMORY_BASIC_INFORMATION region{};
-  if (::VirtualQuery(view.get(), &region, sizeof(region)) == 0) return false;
-
-  file_ = std::move(file);
-  mapping_ = std::move(mapping);
-  view_ = std::move(view);
-  mapped_size_ = static_cast<uint32_t>(region.RegionSize);
-  return true;
+  return mapping_.open(file);
 }
 
 void MappedFile::close() {
-  view_.reset();
-  mapping_.reset();
-  file_.reset();
-  mapped_size_ = 0;
+  mapping_.close();
   table_size_ = 0;
   table_ = nullptr;
 }
@@ -65,10 +34,10 @@ void MappedFile::close() {
 bool MappedFile::GetTagBytes(const uint8_t* view, uint8_t* buffer, int32_t* size) {
   if (!size || !view) return false;
   CertificateTableLocation location{};
-  if (!LookUpCertificateTable(view, mapped_size_, &location)) return false;
+  if (!LookUpCertificateTable(view, mapped_size(), &location)) return false;
   table_ = view + location.offset;
   table_size_ = static_cast<int32_t>(location.size);
-  return GetTagBytesFromTable(view, mapped_size_, location, buffer, size);
+  return GetTagBytesFromTable(view, mapped_size(), location, buffer, size);
 }
 
 NarrowString GetTag(HMODULE module) {

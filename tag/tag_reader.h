@@ -9,13 +9,12 @@
 #include <cstdint>
 
 #include "base/owned_string.h"
-#include "base/unique_handle.h"
+#include "base/read_only_mapping.h"
 
 namespace vireo {
 
 // A file mapped read-only as a whole, and where the last tag lookup found its
-// certificate table. Owns the file, the mapping and the view, and releases each
-// exactly once (view, then mapping, then file).
+// certificate table.
 class MappedFile {
  public:
   MappedFile() = default;
@@ -26,8 +25,7 @@ class MappedFile {
   // Closes whatever is open, then opens, maps and measures `path`. False when a
   // step failed (GetLastError() tells which); nothing is held open then.
   bool open(const wchar_t* path);
-  // The same over a file already open for reading; `file` stays the caller's
-  // (a duplicate is held while mapped).
+  // The same over a file already open for reading; `file` stays the caller's.
   bool open(HANDLE file);
   // Releases the view, the mapping and the file; the object is as new after it.
   void close();
@@ -37,22 +35,15 @@ class MappedFile {
   // tag record is then rejected.
   bool GetTagBytes(const uint8_t* view, uint8_t* buffer, int32_t* size);
 
-  bool is_open() const { return view_.is_valid(); }
-  const uint8_t* view() const { return static_cast<const uint8_t*>(view_.get()); }
-  uint32_t mapped_size() const { return mapped_size_; }
+  bool is_open() const { return mapping_.is_open(); }
+  const uint8_t* view() const { return mapping_.view(); }
+  // Every bound of the tag lookup refers to the mapped size.
+  uint32_t mapped_size() const { return mapping_.mapped_size(); }
   const uint8_t* table() const { return table_; }
   int32_t table_size() const { return table_size_; }
 
  private:
-  // Maps `file`, taking it over; nothing is held on failure.
-  bool Map(UniqueFile file);
-
-  UniqueFile file_;
-  UniqueKernelHandle mapping_;
-  UniqueMappedView view_;
-  // The view's region size: the file size raised to whole pages. Every bound
-  // of the tag lookup refers to it.
-  uint32_t mapped_size_ = 0;
+  ReadOnlyMapping mapping_;
   int32_t table_size_ = 0;
   const uint8_t* table_ = nullptr;
 };

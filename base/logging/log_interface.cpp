@@ -11,4 +11,9 @@ const LogCategoryName kLogCategoryNames[9] = {
 // Constant-initialised, so it is false before any static initialiser runs.
 bool logging_alive = false;
 
+void LogFailedCall(const wchar_t* call, const wchar_t* path) {
+  VIREO_LOG(LC_CORE, LL_ERROR, L"%s failed err:%d%s%s", call, ::GetLastError(),
+            path ? L" path:" : L"", path ? path : L"");
+}
+
 }  // namespace vireo

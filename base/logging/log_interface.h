@@ -21,6 +21,12 @@ extern bool logging_alive;
 // and still ends in a line feed.
 void DebugTrace(const wchar_t* format, ...);
 
+// The one form of a failure line, logged where a call failed: "<call> failed
+// err:<GetLastError()>", followed by " path:<path>" when `path` is given, in
+// LC_CORE at LL_ERROR. The thread's last error is left as it was, for the
+// caller's own summary line.
+void LogFailedCall(const wchar_t* call, const wchar_t* path = nullptr);
+
 }  // namespace vireo
 
 // Logs one wide printf-style line ("%s" wide, "%S" narrow) through the

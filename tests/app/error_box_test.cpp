@@ -1,4 +1,5 @@
 #include "app/error_box.h"
+#include "app/string_resource.h"
 
 #include <windows.h>
 

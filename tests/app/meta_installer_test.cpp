@@ -27,7 +27,7 @@ BOOL WINAPI NotAnAdmin() { return FALSE; }
 std::vector<std::wstring> FilesToDelete(const MetaInstaller& run) {
   std::vector<std::wstring> files;
   for (size_t i = 0; i < run.files_to_delete().size(); ++i) {
-    files.push_back(run.files_to_delete()[i].c_str());
+    files.push_back(run.files_to_delete()[i].path.c_str());
   }
   return files;
 }

@@ -34,7 +34,8 @@ TEST_F(DecodePayloadTest, WritesTheWholeTarImage) {
   const Bytes payload = MakePayload(tar);
   const HANDLE file = OpenTarFile();
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  ASSERT_EQ(DecodePayload(payload.data(), static_cast<uint32_t>(payload.size()), file), 0u);
+  ASSERT_EQ(DecodePayload(payload.data(), static_cast<uint32_t>(payload.size()), file),
+            PayloadFileStatus::kOk);
   ::CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
   EXPECT_TRUE(ReadWholeFile(directory_ / L"PKT1.tmp") == tar);
@@ -62,7 +63,8 @@ TEST_F(DecodePayloadTest, WritesNothingWhenDecodingFails) {
     const HANDLE file = OpenTarFile();
     ASSERT_NE(file, INVALID_HANDLE_VALUE);
     ::SetLastError(0);
-    EXPECT_NE(DecodePayload(test.payload.data(), static_cast<uint32_t>(test.payload.size()), file), 0u);
+    EXPECT_EQ(DecodePayload(test.payload.data(), static_cast<uint32_t>(test.payload.size()), file),
+              PayloadFileStatus::kDecodeFailed);
     EXPECT_NE(::GetLastError(), 0u);
     EXPECT_EQ(FileSize(), 0u);
     ::CloseHandle(file_);
@@ -75,8 +77,9 @@ TEST_F(DecodePayloadTest, FailsWhenTheWriteFails) {
   const HANDLE file = OpenTarFile(GENERIC_READ);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
   ::SetLastError(0);
-  EXPECT_NE(DecodePayload(payload.data(), static_cast<uint32_t>(payload.size()), file), 0u);
-  EXPECT_NE(::GetLastError(), 0u);
+  EXPECT_EQ(DecodePayload(payload.data(), static_cast<uint32_t>(payload.size()), file),
+            PayloadFileStatus::kWriteFailed);
+  EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   EXPECT_EQ(FileSize(), 0u);
 }
 

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/error_box.h"
+#include "app/string_resource.h"
 #include "tests/support/wine_path.h"
 
 namespace vireo::test {
