@@ -15,7 +15,8 @@ class ReadOnlyMapping {
   ReadOnlyMapping() = default;
   ReadOnlyMapping(const ReadOnlyMapping&) = delete;
   ReadOnlyMapping& operator=(const ReadOnlyMapping&) = delete;
-  ~ReadOnlyMapping() { close(); }
+  // The members go in reverse order of declaration: view, mapping, file.
+  ~ReadOnlyMapping() = default;
 
   // Closes whatever is open, then opens, maps and measures `path` (read access,
   // others may read too). False when a step failed, with that step's error in
