@@ -22,6 +22,10 @@ add_library(lzma_sdk_decoder STATIC
 target_include_directories(lzma_sdk_decoder SYSTEM PUBLIC ${CORVANE_LZMA_SDK_DIR})
 target_compile_definitions(lzma_sdk_decoder PUBLIC Z7_ST)
 target_compile_options(lzma_sdk_decoder PRIVATE ${_decoder_flags} -w)
+if(WIN32)
+  # The stub raises no C++ exceptions: unwind tables would only take room.
+  target_compile_options(lzma_sdk_decoder PRIVATE -fno-asynchronous-unwind-tables)
+endif()
 
 # The encoder may run its match finder on a second thread (LzFindMt).
 find_package(Threads REQUIRED)
