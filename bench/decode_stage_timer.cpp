@@ -11,8 +11,8 @@ double Milliseconds(Clock::time_point from, Clock::time_point to) {
   return std::chrono::duration<double, std::milli>(to - from).count();
 }
 
-// The decoding holds a handful of blocks at once (LZMA state and dictionary,
-// decoded block, tar image); a small table is enough to know their sizes.
+// The decoding holds a handful of blocks at once (decoded block, LZMA state,
+// chunk, tar image); a small table is enough to know their sizes.
 struct RecordingAllocator {
   static constexpr int kMaxBlocks = 16;
   const PayloadAllocator* inner;
@@ -56,23 +56,41 @@ struct RecordingAllocator {
   }
 };
 
-}  // namespace
-
-PayloadDecodeStatus DecodeWithStageTimes(const uint8_t* data, uint32_t size,
-                                         const PayloadAllocator& allocator, uint8_t** tar,
-                                         uint32_t* tar_size, DecodeStageTimes* times) {
+// Runs `decode` over a recording allocator and splits its time at the LZMA
+// stage's first release.
+template <typename Decode>
+PayloadDecodeStatus Timed(const PayloadAllocator& allocator, DecodeStageTimes* times,
+                          Decode decode) {
   RecordingAllocator recorder;
   recorder.inner = &allocator;
   const PayloadAllocator recording{RecordingAllocator::Allocate, RecordingAllocator::Release,
                                    &recorder};
   const Clock::time_point start = Clock::now();
-  const PayloadDecodeStatus status = DecodePayloadToMemory(data, size, recording, tar, tar_size);
+  const PayloadDecodeStatus status = decode(recording);
   const Clock::time_point end = Clock::now();
   const Clock::time_point split = recorder.released_any ? recorder.first_release : end;
   times->lzma_ms = Milliseconds(start, split);
   times->bcj2_ms = Milliseconds(split, end);
   times->peak_bytes = recorder.peak;
   return status;
+}
+
+}  // namespace
+
+PayloadDecodeStatus DecodeWithStageTimes(const uint8_t* data, uint32_t size,
+                                         const PayloadAllocator& allocator, uint8_t** tar,
+                                         uint32_t* tar_size, DecodeStageTimes* times) {
+  return Timed(allocator, times, [&](const PayloadAllocator& recording) {
+    return DecodePayloadToMemory(data, size, recording, tar, tar_size);
+  });
+}
+
+PayloadDecodeStatus DecodeToSinkWithStageTimes(const uint8_t* data, uint32_t size,
+                                               const PayloadAllocator& allocator,
+                                               const PayloadSink& sink, DecodeStageTimes* times) {
+  return Timed(allocator, times, [&](const PayloadAllocator& recording) {
+    return DecodePayloadToSink(data, size, recording, sink);
+  });
 }
 
 }  // namespace vireo::bench

@@ -25,4 +25,10 @@ PayloadDecodeStatus DecodeWithStageTimes(const uint8_t* data, uint32_t size,
                                          const PayloadAllocator& allocator, uint8_t** tar,
                                          uint32_t* tar_size, DecodeStageTimes* times);
 
+// DecodePayloadToSink over `allocator` into `sink`, timed the same way: the
+// BCJ2 stage's time includes what the sink spends.
+PayloadDecodeStatus DecodeToSinkWithStageTimes(const uint8_t* data, uint32_t size,
+                                               const PayloadAllocator& allocator,
+                                               const PayloadSink& sink, DecodeStageTimes* times);
+
 }  // namespace vireo::bench

@@ -3,17 +3,20 @@
 // took as key=value lines:
 //
 //   lzma_ms     the LZMA stage: the container into the decoded block
-//   bcj2_ms     the BCJ2 stage: the decoded block into the tar image
-//   decode_cpu_ms  processor time of the two stages (this thread's user + kernel)
-//   write_ms    the tar image written to a "PKT" temporary file with one WriteFile
+//   bcj2_ms     the BCJ2 stage: the decoded block into the tar image, without
+//               the writes
+//   decode_cpu_ms  processor time of both stages and the writes (this thread's
+//               user + kernel)
+//   write_ms    the tar image written, chunk by chunk as the BCJ2 stage hands
+//               it on, to a "PKT" temporary file
 //   decode_ms   all three, i.e. the stub's DecodePayload
 //   extract_ms  the Tar reader unpacking that file into a fresh folder
-//   cleanup_ms  the Tar deleting what it wrote, and the tar file removed
+//   cleanup_ms  the extracted files and the tar file removed
 //
-// The stub's DecodePayload is DecodePayloadToMemory over the process heap
-// followed by that one WriteFile; the two are called here apart so that the
-// stages can be timed (see decode_stage_timer.h). The payload file is mapped
-// read-only, as the stub's resource is part of its mapped image.
+// The stub's DecodePayload is DecodePayloadToSink over the process heap with a
+// sink that writes each chunk to the file; the same is done here, timed stage
+// by stage (see decode_stage_timer.h). The payload file is mapped read-only,
+// as the stub's resource is part of its mapped image.
 
 #include <windows.h>
 
@@ -51,6 +54,22 @@ double ThreadCpuMilliseconds() {
 // The process heap, as the stub's DecodePayload uses it.
 void* ProcessHeapAllocate(void*, size_t bytes) { return ::HeapAlloc(::GetProcessHeap(), 0, bytes); }
 void ProcessHeapRelease(void*, void* block) { ::HeapFree(::GetProcessHeap(), 0, block); }
+
+// The stub's file sink, with the time its writes take.
+struct TimedFileSink {
+  HANDLE file;
+  double write_ms = 0;
+
+  static bool Begin(void*, uint32_t) { return true; }
+  static bool Write(void* context, const uint8_t* bytes, uint32_t count) {
+    auto* self = static_cast<TimedFileSink*>(context);
+    const Clock::time_point start = Clock::now();
+    DWORD written = 0;
+    const bool whole = ::WriteFile(self->file, bytes, count, &written, nullptr) && written == count;
+    self->write_ms += Milliseconds(start, Clock::now());
+    return whole;
+  }
+};
 
 // The extracted files, removed afterwards as the stub removes them.
 void RecordFile(void* context, const wchar_t* path) {
@@ -92,25 +111,25 @@ int wmain(int argc, wchar_t** argv) {
   if (!tar_file) return Fail(L"opening the tar file");
 
   const vireo::PayloadAllocator allocator{ProcessHeapAllocate, ProcessHeapRelease, nullptr};
-  uint8_t* tar = nullptr;
-  uint32_t tar_size = 0;
+  TimedFileSink file_sink{tar_file.get()};
+  const vireo::PayloadSink sink{TimedFileSink::Begin, TimedFileSink::Write, &file_sink};
   vireo::bench::DecodeStageTimes stages;
   const double cpu_start = ThreadCpuMilliseconds();
   const Clock::time_point decode_start = Clock::now();
-  const vireo::PayloadDecodeStatus status = vireo::bench::DecodeWithStageTimes(
-      payload, static_cast<uint32_t>(payload_size.QuadPart), allocator, &tar, &tar_size, &stages);
-  const Clock::time_point decoded = Clock::now();
+  const vireo::PayloadDecodeStatus status = vireo::bench::DecodeToSinkWithStageTimes(
+      payload, static_cast<uint32_t>(payload_size.QuadPart), allocator, sink, &stages);
+  const Clock::time_point write_end = Clock::now();
   const double decode_cpu_ms = ThreadCpuMilliseconds() - cpu_start;
+  if (status == vireo::PayloadDecodeStatus::kSinkRefused) return Fail(L"writing the tar file");
   if (status != vireo::PayloadDecodeStatus::kOk) {
     std::fwprintf(stderr, L"payload-bench: decoding failed: %hs\n",
                   vireo::DescribePayloadDecodeStatus(status));
     return 1;
   }
-  DWORD written = 0;
-  const BOOL wrote = ::WriteFile(tar_file.get(), tar, tar_size, &written, nullptr);
-  allocator.release(allocator.context, tar);
-  const Clock::time_point write_end = Clock::now();
-  if (!wrote || written != tar_size) return Fail(L"writing the tar file");
+  stages.bcj2_ms -= file_sink.write_ms;
+  LARGE_INTEGER tar_bytes = {};
+  if (!::GetFileSizeEx(tar_file.get(), &tar_bytes)) return Fail(L"GetFileSizeEx");
+  const uint32_t tar_size = static_cast<uint32_t>(tar_bytes.QuadPart);
   const LARGE_INTEGER zero = {};
   if (!::SetFilePointerEx(tar_file.get(), zero, nullptr, FILE_BEGIN)) return Fail(L"rewinding");
 
@@ -143,7 +162,7 @@ int wmain(int argc, wchar_t** argv) {
   std::wprintf(L"lzma_ms=%.1f\n", stages.lzma_ms);
   std::wprintf(L"bcj2_ms=%.1f\n", stages.bcj2_ms);
   std::wprintf(L"decode_cpu_ms=%.1f\n", decode_cpu_ms);
-  std::wprintf(L"write_ms=%.1f\n", Milliseconds(decoded, write_end));
+  std::wprintf(L"write_ms=%.1f\n", file_sink.write_ms);
   std::wprintf(L"decode_ms=%.1f\n", Milliseconds(decode_start, write_end));
   std::wprintf(L"extract_ms=%.1f\n", extract_ms);
   std::wprintf(L"cleanup_ms=%.1f\n", Milliseconds(cleanup_start, cleanup_end));

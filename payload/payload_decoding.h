@@ -9,16 +9,17 @@ namespace vireo {
 
 enum class PayloadFileStatus : uint32_t {
   kOk = 0,
-  kDecodeFailed,  // the payload did not decode (DecodePayloadToMemory's status was logged)
-  kWriteFailed,   // WriteFile failed or wrote less than the whole image
+  kDecodeFailed,  // the payload did not decode (the decoding status was logged)
+  kWriteFailed,   // WriteFile failed or wrote less than it was given
 };
 
-// Decodes the `size`-byte payload container at `data` in memory and writes the
-// whole tar image to `file` with one WriteFile. Nothing is written unless both
-// decoding stages succeeded. A failure is logged here, and GetLastError() then
-// holds its cause (ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_DATA or the write's
-// error). All buffers come from the process heap and are freed before
-// returning.
+// Decodes the `size`-byte payload container at `data` and writes the tar image
+// to `file` chunk by chunk as it is decoded (the image is never whole in
+// memory). Nothing is written when the LZMA stage fails; a BCJ2 stream that
+// turns out bad may leave part of the image written, which the caller removes
+// with the file. A failure is logged here, and GetLastError() then holds its
+// cause (ERROR_NOT_ENOUGH_MEMORY, ERROR_INVALID_DATA or the write's error).
+// All buffers come from the process heap and are freed before returning.
 PayloadFileStatus DecodePayload(const uint8_t* data, uint32_t size, HANDLE file);
 
 }  // namespace vireo

@@ -26,14 +26,34 @@ enum class PayloadDecodeStatus : uint32_t {
   kBadBlockHeader,   // block shorter than 20 bytes, or streams overrun it
   kBadStreamSizes,   // BCJ2 stream sizes that cannot produce the declared output
   kBcj2DataError,    // BCJ2 streams not consumed exactly, or output not filled
+  kSinkRefused,      // the receiver of the tar image (PayloadSink) stopped the decoding
 };
+
+// Receives the tar image while it is decoded: its size once, then its bytes in
+// order, in pieces of at most kPayloadChunkBytes. A callback that returns false
+// stops the decoding with kSinkRefused.
+struct PayloadSink {
+  bool (*begin)(void* context, uint32_t tar_size);
+  bool (*write)(void* context, const uint8_t* bytes, uint32_t count);
+  void* context;
+};
+
+constexpr uint32_t kPayloadChunkBytes = 1u << 20;
+
+// Decodes the `size`-byte payload at `data` into `sink`. The LZMA stage
+// decodes straight into the decoded block (no separate dictionary); the BCJ2
+// stage hands its output on chunk by chunk, so the peak is the decoded block
+// and one chunk. A BCJ2 stream that turns out bad may fail the decoding after
+// some bytes were handed on; nothing is handed on when the LZMA stage or the
+// BCJ2 header fails. Every buffer is released before the function returns.
+PayloadDecodeStatus DecodePayloadToSink(const uint8_t* data, uint32_t size,
+                                        const PayloadAllocator& allocator, const PayloadSink& sink);
 
 // Decodes the `size`-byte payload at `data`. On kOk, `*tar` is the decoded tar
 // image of `*tar_size` bytes, allocated through `allocator` (never null, even
 // for an empty image), and the caller releases it through `allocator`. On any
 // other result `*tar` and `*tar_size` are unchanged and every buffer was
-// released. The decoded block is released before the function returns, so the
-// peak is: decoder dictionary + decoded block, then decoded block + tar image.
+// released. The peak is the decoded block and the tar image.
 PayloadDecodeStatus DecodePayloadToMemory(const uint8_t* data, uint32_t size,
                                           const PayloadAllocator& allocator, uint8_t** tar,
                                           uint32_t* tar_size);

@@ -237,7 +237,7 @@ TEST(PayloadMemoryDecoderTest, EveryAllocationFailureFailsAndReleasesTheRest) {
   }
 }
 
-TEST(PayloadMemoryDecoderTest, HoldsAtMostDictionaryAndBlockOrBlockAndTarAtOnce) {
+TEST(PayloadMemoryDecoderTest, HoldsTheBlockThenTheBlockAChunkAndTheImage) {
   const Bytes tar = MakeTar({{"a.exe", X86LikeCode(300000, 11)}, {"b.bin", RandomBytes(200000, 12)}});
   const Bytes payload = MakePayload(tar);
   LzmaAloneHeader header;
@@ -248,19 +248,76 @@ TEST(PayloadMemoryDecoderTest, HoldsAtMostDictionaryAndBlockOrBlockAndTarAtOnce)
   ASSERT_EQ(DecodePayloadToMemory(payload.data(), static_cast<uint32_t>(payload.size()),
                                   allocator.allocator(), &out, &out_size),
             PayloadDecodeStatus::kOk);
-  // Decoder state (probabilities, dictionary), then the block, then the tar image.
+  // The block, the LZMA decoder's probabilities (the block is its dictionary:
+  // no dictionary of the header's 8 MiB), then one chunk and the tar image.
   const std::vector<size_t>& sizes = allocator.sizes();
-  ASSERT_GE(sizes.size(), 3u);
-  const size_t block = sizes[sizes.size() - 2];
-  const size_t image = sizes.back();
-  size_t state = 0;
-  for (size_t i = 0; i + 2 < sizes.size(); ++i) state += sizes[i];
+  ASSERT_EQ(sizes.size(), 4u);
+  const size_t block = sizes[0], probabilities = sizes[1], chunk = sizes[2], image = sizes[3];
   EXPECT_EQ(block, header.decoded_size);
+  EXPECT_LT(probabilities, size_t{64} << 10);
+  EXPECT_EQ(chunk, tar.size());  // smaller than a whole chunk
   EXPECT_EQ(image, tar.size());
-  EXPECT_GE(state, size_t{8} << 20);  // the header's dictionary is allocated in full
-  EXPECT_EQ(allocator.peak_bytes(), std::max(state + block, block + image));
+  EXPECT_EQ(allocator.peak_bytes(), std::max(block + probabilities, block + chunk + image));
   EXPECT_EQ(allocator.outstanding_bytes(), tar.size());
   EXPECT_EQ(out_size, tar.size());
+}
+
+// A sink that keeps what it is given, and can refuse a given call.
+struct RecordingSink {
+  Bytes received;
+  uint32_t announced = 0;
+  int writes = 0;
+  int refuse_at = -1;  // the write (0-based) that refuses; -1: none
+  bool refuse_begin = false;
+
+  static bool Begin(void* context, uint32_t size) {
+    auto* self = static_cast<RecordingSink*>(context);
+    self->announced = size;
+    return !self->refuse_begin;
+  }
+  static bool Write(void* context, const uint8_t* bytes, uint32_t count) {
+    auto* self = static_cast<RecordingSink*>(context);
+    EXPECT_LE(count, kPayloadChunkBytes);
+    if (self->writes++ == self->refuse_at) return false;
+    self->received.insert(self->received.end(), bytes, bytes + count);
+    return true;
+  }
+  PayloadSink sink() { return PayloadSink{Begin, Write, this}; }
+};
+
+TEST(PayloadMemoryDecoderTest, HandsALargeImageOnChunkByChunkWithoutHoldingIt) {
+  // Code across chunk boundaries: branch targets may straddle them.
+  const Bytes tar = MakeTar({{"a.exe", X86LikeCode(2 * kPayloadChunkBytes + 4321, 21)}});
+  const Bytes payload = MakePayload(tar);
+  LzmaAloneHeader header;
+  ASSERT_TRUE(ReadLzmaAloneHeader(payload.data(), static_cast<uint32_t>(payload.size()), &header));
+  TestAllocator allocator;
+  RecordingSink recording;
+  ASSERT_EQ(DecodePayloadToSink(payload.data(), static_cast<uint32_t>(payload.size()),
+                                allocator.allocator(), recording.sink()),
+            PayloadDecodeStatus::kOk);
+  EXPECT_EQ(recording.announced, tar.size());
+  EXPECT_EQ(recording.writes, 3);
+  EXPECT_TRUE(recording.received == tar);
+  EXPECT_EQ(allocator.outstanding_bytes(), 0u);
+  EXPECT_LT(allocator.peak_bytes(), header.decoded_size + kPayloadChunkBytes + (64 << 10));
+}
+
+TEST(PayloadMemoryDecoderTest, ASinkThatRefusesStopsTheDecodingAndEverythingIsReleased) {
+  const Bytes tar = MakeTar({{"a.exe", X86LikeCode(kPayloadChunkBytes + 100, 22)}});
+  const Bytes payload = MakePayload(tar);
+  for (const int refuse_at : {-1, 0, 1}) {
+    SCOPED_TRACE(refuse_at);
+    TestAllocator allocator;
+    RecordingSink recording;
+    recording.refuse_begin = refuse_at < 0;
+    recording.refuse_at = refuse_at;
+    EXPECT_EQ(DecodePayloadToSink(payload.data(), static_cast<uint32_t>(payload.size()),
+                                  allocator.allocator(), recording.sink()),
+              PayloadDecodeStatus::kSinkRefused);
+    EXPECT_EQ(recording.writes, refuse_at + 1);
+    EXPECT_EQ(allocator.outstanding_blocks(), 0u);
+  }
 }
 
 }  // namespace
