@@ -1,0 +1,119 @@
+// RemoveTree on real folders: everything in a tree goes, whatever it is, and
+// nothing that a link in it points to.
+#include "tests/support/remove_tree.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/directory_listing.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/unix_symbolic_link.h"
+#include "tests/support/windows_test_files.h"
+
+namespace vireo::test {
+namespace {
+
+std::wstring LongForm(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+bool MakeFile(const std::wstring& path, DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+  const HANDLE file = CreateFileW(LongForm(path).c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_ALWAYS, attributes, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  const BOOL ok = WriteFile(file, "data", 4, &written, nullptr);
+  CloseHandle(file);
+  return ok && written == 4;
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(LongForm(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+TEST(RemoveTree, RemovesEveryKindOfEntry) {
+  ScratchFolder scratch;
+  const std::wstring tree = scratch.Child(L"tree");
+  ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(tree + L"\\plain.txt"));
+  ASSERT_TRUE(MakeFile(tree + L"\\read-only.txt", FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(MakeFile(tree + L"\\hidden system.txt",
+                       FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateDirectoryW((tree + L"\\empty").c_str(), nullptr));
+  // Folders nested beyond MAX_PATH, a read-only file at the bottom.
+  std::wstring deep = tree;
+  while (deep.size() < MAX_PATH + 40) {
+    deep += L"\\" + std::wstring(60, L'd');
+    ASSERT_TRUE(CreateDirectoryW(LongForm(deep).c_str(), nullptr)) << GetLastError();
+  }
+  ASSERT_TRUE(MakeFile(deep + L"\\bottom.txt", FILE_ATTRIBUTE_READONLY));
+
+  RemoveTree(tree);
+  EXPECT_FALSE(Exists(tree));
+  EXPECT_TRUE(ListDirectory(scratch.path()).empty());
+}
+
+TEST(RemoveTree, RemovesASingleFileAndLeavesAMissingPathAlone) {
+  ScratchFolder scratch;
+  const std::wstring file = scratch.Child(L"file.txt");
+  ASSERT_TRUE(MakeFile(file, FILE_ATTRIBUTE_READONLY));
+  RemoveTree(file);
+  EXPECT_FALSE(Exists(file));
+  RemoveTree(file);
+  RemoveTree(scratch.Child(L"never\\there"));
+  EXPECT_TRUE(Exists(scratch.path()));
+}
+
+// Links to a folder and to a file outside the tree, and one whose target is
+// gone: each goes as itself, and what the others point to stays whole.
+TEST(RemoveTree, RemovesLinksWithoutFollowingThem) {
+  ScratchFolder outside;
+  const std::wstring target_folder = outside.Child(L"folder");
+  const std::wstring target_file = outside.Child(L"file.txt");
+  const std::wstring gone = outside.Child(L"gone");
+  ASSERT_TRUE(CreateDirectoryW(target_folder.c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(target_folder + L"\\inside.txt", FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(MakeFile(target_file));
+  ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
+
+  ScratchFolder scratch;
+  const std::wstring tree = scratch.Child(L"tree");
+  ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
+  if (!MakeUnixSymbolicLink(target_folder, tree + L"\\to folder")) {
+    GTEST_SKIP() << "links are made by Wine's Unix side; this system has none";
+  }
+  ASSERT_TRUE(MakeUnixSymbolicLink(target_file, tree + L"\\to file"));
+  ASSERT_TRUE(MakeUnixSymbolicLink(gone, tree + L"\\dangling"));
+  ASSERT_TRUE(RemoveDirectoryW(gone.c_str()));
+
+  RemoveTree(tree);
+  EXPECT_FALSE(Exists(tree)) << "left: " << ListDirectory(tree).size() << " entries";
+  EXPECT_EQ(ListDirectory(target_folder), std::vector<std::wstring>{L"inside.txt"});
+  EXPECT_EQ(ReadFileBytes(target_file), (std::vector<uint8_t>{'d', 'a', 't', 'a'}));
+}
+
+TEST(ScratchFolder, EachIsANewEmptyFolderRemovedWithWhatItHolds) {
+  std::wstring first_path;
+  {
+    ScratchFolder first;
+    ScratchFolder second;
+    first_path = first.path();
+    EXPECT_NE(first.path(), second.path());
+    for (const ScratchFolder* folder : {&first, &second}) {
+      const DWORD attributes = GetFileAttributesW(folder->path().c_str());
+      ASSERT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+      EXPECT_TRUE(attributes & FILE_ATTRIBUTE_DIRECTORY);
+      EXPECT_TRUE(ListDirectory(folder->path()).empty());
+      EXPECT_NE(folder->path().back(), L'\\');
+    }
+    ASSERT_TRUE(CreateDirectoryW(first.Child(L"sub").c_str(), nullptr));
+    ASSERT_TRUE(MakeFile(first.Child(L"sub\\file.txt"), FILE_ATTRIBUTE_READONLY));
+  }
+  EXPECT_FALSE(PathExists(first_path));
+}
+
+}  // namespace
+}  // namespace vireo::test
