@@ -67,32 +67,40 @@ TEST(RemoveTree, RemovesASingleFileAndLeavesAMissingPathAlone) {
   EXPECT_TRUE(Exists(scratch.path()));
 }
 
-// Links to a folder and to a file outside the tree, and one whose target is
-// gone: each goes as itself, and what the others point to stays whole.
+// Links to folders and a file outside the tree each go as themselves, and
+// what they point to stays whole (Wine's own calls would remove an empty
+// folder or a file at the other end).
 TEST(RemoveTree, RemovesLinksWithoutFollowingThem) {
   ScratchFolder outside;
-  const std::wstring target_folder = outside.Child(L"folder");
-  const std::wstring target_file = outside.Child(L"file.txt");
-  const std::wstring gone = outside.Child(L"gone");
-  ASSERT_TRUE(CreateDirectoryW(target_folder.c_str(), nullptr));
-  ASSERT_TRUE(MakeFile(target_folder + L"\\inside.txt", FILE_ATTRIBUTE_READONLY));
-  ASSERT_TRUE(MakeFile(target_file));
-  ASSERT_TRUE(CreateDirectoryW(gone.c_str(), nullptr));
+  const std::wstring full_folder = outside.Child(L"full");
+  const std::wstring empty_folder = outside.Child(L"empty");
+  const std::wstring file = outside.Child(L"file.txt");
+  ASSERT_TRUE(CreateDirectoryW(full_folder.c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(full_folder + L"\\inside.txt", FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(CreateDirectoryW(empty_folder.c_str(), nullptr));
+  ASSERT_TRUE(MakeFile(file));
 
   ScratchFolder scratch;
   const std::wstring tree = scratch.Child(L"tree");
   ASSERT_TRUE(CreateDirectoryW(tree.c_str(), nullptr));
-  if (!MakeUnixSymbolicLink(target_folder, tree + L"\\to folder")) {
+  ASSERT_TRUE(CreateDirectoryW((tree + L"\\sub").c_str(), nullptr));
+  if (!MakeUnixSymbolicLink(full_folder, tree + L"\\to full")) {
     GTEST_SKIP() << "links are made by Wine's Unix side; this system has none";
   }
-  ASSERT_TRUE(MakeUnixSymbolicLink(target_file, tree + L"\\to file"));
-  ASSERT_TRUE(MakeUnixSymbolicLink(gone, tree + L"\\dangling"));
-  ASSERT_TRUE(RemoveDirectoryW(gone.c_str()));
+  ASSERT_TRUE(MakeUnixSymbolicLink(empty_folder, tree + L"\\sub\\to empty"));
+  ASSERT_TRUE(MakeUnixSymbolicLink(file, tree + L"\\to file"));
+  EXPECT_TRUE(IsUnixSymbolicLink(tree + L"\\to file"));
+  EXPECT_TRUE(IsUnixSymbolicLink(tree + L"\\sub\\to empty"));
+  EXPECT_FALSE(IsUnixSymbolicLink(tree + L"\\sub"));
+  EXPECT_FALSE(IsUnixSymbolicLink(full_folder + L"\\inside.txt"));
 
   RemoveTree(tree);
-  EXPECT_FALSE(Exists(tree)) << "left: " << ListDirectory(tree).size() << " entries";
-  EXPECT_EQ(ListDirectory(target_folder), std::vector<std::wstring>{L"inside.txt"});
-  EXPECT_EQ(ReadFileBytes(target_file), (std::vector<uint8_t>{'d', 'a', 't', 'a'}));
+  EXPECT_FALSE(Exists(tree));
+  EXPECT_EQ(ListDirectory(outside.path()),
+            (std::vector<std::wstring>{L"empty", L"file.txt", L"full"}));
+  EXPECT_EQ(ListDirectory(full_folder), std::vector<std::wstring>{L"inside.txt"});
+  ASSERT_TRUE(PathExists(file));
+  EXPECT_EQ(ReadFileBytes(file), (std::vector<uint8_t>{'d', 'a', 't', 'a'}));
 }
 
 TEST(ScratchFolder, EachIsANewEmptyFolderRemovedWithWhatItHolds) {

@@ -49,6 +49,25 @@ bool StartUnixProgram(const std::wstring& program, const std::vector<std::string
   return true;
 }
 
+// The path that the open `file` has (Wine's answer is where links lead).
+std::wstring FinalPath(HANDLE file) {
+  std::wstring path(1024, L'\0');
+  DWORD length = GetFinalPathNameByHandleW(file, &path[0], static_cast<DWORD>(path.size()), 0);
+  if (length >= path.size()) {
+    path.resize(length);
+    length = GetFinalPathNameByHandleW(file, &path[0], static_cast<DWORD>(path.size()), 0);
+  }
+  path.resize(length < path.size() ? length : 0);
+  return path;
+}
+
+// Opens `path` itself, file or folder, only to ask for its attributes.
+HANDLE OpenToQuery(const std::wstring& path) {
+  return CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
 bool WaitUntil(const std::function<bool()>& done) {
   for (int i = 0; i < 1000; ++i) {
     if (done()) return true;
@@ -65,6 +84,25 @@ bool MakeUnixSymbolicLink(const std::wstring& target, const std::wstring& link) 
   if (unix_target.empty() || unix_link.empty()) return false;
   if (!StartUnixProgram(L"Z:\\bin\\ln", {"-s", unix_target, unix_link})) return false;
   return WaitUntil([&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+bool IsUnixSymbolicLink(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L'\\');
+  if (separator == std::wstring::npos || UnixPath(path).empty()) return false;
+  const HANDLE file = OpenToQuery(path);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  const std::wstring final_path = FinalPath(file);
+  CloseHandle(file);
+  // The folder's own final path, so that drive letters and links above it
+  // come out the same on both sides.
+  const HANDLE folder = OpenToQuery(path.substr(0, separator));
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  const std::wstring expected = FinalPath(folder) + path.substr(separator);
+  CloseHandle(folder);
+  return !final_path.empty() && lstrcmpiW(final_path.c_str(), expected.c_str()) != 0;
 }
 
 void RemoveUnixSymbolicLink(const std::wstring& link) {
