@@ -34,7 +34,8 @@ PACKAGES=(
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   wine wine32:i386 wine64 libwine:i386
   googletest 7zip dpkg-dev xz-utils tar
-  xvfb xauth fonts-wine fonts-dejavu-core openssl libssl-dev osslsigncode sbsigntool ca-certificates
+  xvfb xauth fonts-wine fonts-dejavu-core netpbm
+  openssl libssl-dev osslsigncode sbsigntool ca-certificates
 )
 
 need_root() {

@@ -5,34 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
+
+#include "tests/support/scratch_folder.h"
 
 namespace vireo {
 namespace {
 
-// A fresh directory under the user's temporary directory, removed with its tree.
 class PathRoutinesTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    WideString name = GetTempFileNameIn(temp, L"TST");
-    ASSERT_FALSE(name.empty());
-    DeleteFileW(name.c_str());
-    root_ = name.c_str();
-    ASSERT_TRUE(CreateDirectoryW(root_.c_str(), nullptr));
-  }
-  void TearDown() override {
-    for (auto it = created_.rbegin(); it != created_.rend(); ++it) RemoveDirectoryW(it->c_str());
-    RemoveDirectoryW(root_.c_str());
-  }
-  std::wstring root_;
-  std::vector<std::wstring> created_;
+  const test::ScratchFolder scratch_;
+  const std::wstring root_ = scratch_.path();
 };
 
 TEST_F(PathRoutinesTest, DirectoryTreeIsCreatedFromTheTopDown) {
   const std::wstring deep = root_ + L"\\a\\b\\c";
-  created_ = {root_ + L"\\a", root_ + L"\\a\\b", deep};
   EXPECT_EQ(CreateDirectoryTree(deep.c_str()), S_OK);
   EXPECT_TRUE(IsDirectory(deep.c_str()));
   // Existing: nothing to do, still success.
@@ -41,7 +27,6 @@ TEST_F(PathRoutinesTest, DirectoryTreeIsCreatedFromTheTopDown) {
 
 TEST_F(PathRoutinesTest, DirectoryTreeTreatsForwardSlashesAsSeparators) {
   std::wstring with_slashes = root_ + L"/x/y";
-  created_ = {root_ + L"\\x", root_ + L"\\x\\y"};
   EXPECT_EQ(CreateDirectoryTree(with_slashes.c_str()), S_OK);
   EXPECT_TRUE(IsDirectory((root_ + L"\\x\\y").c_str()));
 }

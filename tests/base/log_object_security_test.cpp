@@ -15,7 +15,7 @@
 
 #include "base/system_helpers.h"
 #include "tests/base/debug_output_recorder.h"
-#include "tests/base/scratch_directory.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vireo {
 namespace {
@@ -178,7 +178,7 @@ class LogFileDaclTest : public ::testing::Test {
 
   // A log file of the test's own, open with `access`.
   HANDLE OpenFile(DWORD access) {
-    file_ = CreateFileW((scratch_ / L"CorvaneUpdate.log").c_str(), access,
+    file_ = CreateFileW(scratch_.Child(L"CorvaneUpdate.log").c_str(), access,
                         FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
                         FILE_ATTRIBUTE_NORMAL, nullptr);
     EXPECT_NE(file_, INVALID_HANDLE_VALUE);
@@ -196,7 +196,7 @@ class LogFileDaclTest : public ::testing::Test {
     return dacl;
   }
 
-  test::ScratchDirectory scratch_;
+  test::ScratchFolder scratch_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
@@ -335,9 +335,9 @@ TEST(BuildLogFolderSecurity, AdministratorsOwnAProtectedDaclThatUsersMayOnlyRead
 // An administrator's process (as every Wine process is) may name
 // Administrators as the owner of what it creates.
 TEST(BuildLogFolderSecurity, AnAdministratorCreatesFoldersWithIt) {
-  test::ScratchDirectory scratch;
+  test::ScratchFolder scratch;
   for (const bool is_log_folder : {false, true}) {
-    const std::wstring folder = scratch / (is_log_folder ? L"Log" : L"Update");
+    const std::wstring folder = scratch.Child(is_log_folder ? L"Log" : L"Update");
     SecurityAttributes security = BuildLogFolderSecurity(is_log_folder);
     EXPECT_TRUE(CreateDirectoryW(folder.c_str(), security.get())) << GetLastError();
   }
@@ -374,7 +374,7 @@ DWORD WINAPI ReportOwner(HANDLE handle, SE_OBJECT_TYPE type, SECURITY_INFORMATIO
 }
 
 TEST(IsLogFolderOwnerTrusted, AdministratorsSystemOrTheOwnerOfTheCommonApplicationData) {
-  test::ScratchDirectory scratch;
+  test::ScratchFolder scratch;
   HANDLE folder = CreateFileW(scratch.path().c_str(), READ_CONTROL,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -406,8 +406,8 @@ TEST(IsLogFolderOwnerTrusted, AdministratorsSystemOrTheOwnerOfTheCommonApplicati
 }
 
 TEST(IsHandleReparsePoint, PlainFileNullHandleAndAFailingTest) {
-  test::ScratchDirectory scratch;
-  const std::wstring path = scratch / L"plain.log";
+  test::ScratchFolder scratch;
+  const std::wstring path = scratch.Child(L"plain.log");
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -480,9 +480,9 @@ bool MakeJunction(const std::wstring& link, const std::wstring& target) {
 }
 
 TEST(IsHandleReparsePoint, AJunctionIsOne) {
-  test::ScratchDirectory scratch;
-  const std::wstring target = scratch / L"target";
-  const std::wstring link = scratch / L"link";
+  test::ScratchFolder scratch;
+  const std::wstring target = scratch.Child(L"target");
+  const std::wstring link = scratch.Child(L"link");
   ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
   // Wine 8 refuses FSCTL_SET_REPARSE_POINT (ERROR_NOT_SUPPORTED) and so
   // cannot make a junction; the test runs where the platform can.

@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tests/base/scratch_directory.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vireo {
 namespace {
@@ -39,7 +39,7 @@ TEST(ModuleNames, EmptyForAHandleThePlatformRejects) {
 TEST(ModuleNames, APathLongerThanMaxPathComesBackWhole) {
   const char* module_source = std::getenv("CORVANE_TEST_MODULE");
   ASSERT_NE(module_source, nullptr) << "CTest sets CORVANE_TEST_MODULE";
-  test::ScratchDirectory scratch;
+  test::ScratchFolder scratch;
   std::wstring directory = L"\\\\?\\" + scratch.path();
   while (directory.size() < 300) {
     directory += L"\\" + std::wstring(40, L'd');

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tests/e2e/stub_end_to_end.h"
+#include "tests/support/directory_listing.h"
 #include "tests/support/file_bytes.h"
 
 namespace vireo::test {
@@ -21,21 +22,6 @@ namespace {
 std::string FaultRoot() {
   const char* value = std::getenv("CORVANE_FAULT_ROOT");
   return value ? value : "";
-}
-
-// Every entry of `folder`, sorted.
-std::vector<std::wstring> Entries(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 std::wstring ProgramFilesRoot() {
@@ -88,7 +74,7 @@ class SmallWorkRoot : public FaultyWorkRoot {
       remaining -= written;
     }
     CloseHandle(file);
-    before_ = Entries(SystemTemp());
+    before_ = ListDirectory(SystemTemp());
   }
 
   // A run of a stub with a 16 MB member, `free_bytes` left on the work root's
@@ -102,7 +88,7 @@ class SmallWorkRoot : public FaultyWorkRoot {
     EXPECT_EQ(run.exit_code, kRunFailed);
     EXPECT_TRUE(run.child_command_lines.empty());
     // Exactly what was there before the run, the filler included.
-    EXPECT_EQ(Entries(SystemTemp()), before_);
+    EXPECT_EQ(ListDirectory(SystemTemp()), before_);
   }
 
   std::wstring filler_;
@@ -130,14 +116,14 @@ class SquattedWorkRoot : public FaultyWorkRoot {
 };
 
 TEST_F(SquattedWorkRoot, TakenNamesAreNeitherUsedNorTouched) {
-  const std::vector<std::wstring> before = Entries(SystemTemp());
+  const std::vector<std::wstring> before = ListDirectory(SystemTemp());
   ASSERT_EQ(before.size(), 2u * (65535 - 256));
   const StubRun run = runner_.Run(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"));
   EXPECT_EQ(run.exit_code, 0u);
   ASSERT_EQ(run.child_command_lines.size(), 1u);
   EXPECT_EQ(WorkDirectoryOf(run.child_command_lines[0]).rfind(SystemTemp() + L"\\PKM80", 0), 0u);
   // Every squatter is still there, and still empty.
-  EXPECT_EQ(Entries(SystemTemp()), before);
+  EXPECT_EQ(ListDirectory(SystemTemp()), before);
   for (const wchar_t* name : {L"\\PKT1.tmp", L"\\PKM7fff.tmp", L"\\PKT8100.tmp", L"\\PKMffff.tmp"}) {
     WIN32_FILE_ATTRIBUTE_DATA data = {};
     EXPECT_TRUE(GetFileAttributesExW((SystemTemp() + name).c_str(), GetFileExInfoStandard, &data));
@@ -157,13 +143,13 @@ class ReadOnlyWorkRoot : public FaultyWorkRoot {
 
 TEST_F(ReadOnlyWorkRoot, NoWritableRootFailsBeforeAnything) {
   const std::wstring program_root = ProgramFilesRoot();
-  const std::vector<std::wstring> system_before = Entries(SystemTemp());
-  const std::vector<std::wstring> program_before = Entries(program_root);
+  const std::vector<std::wstring> system_before = ListDirectory(SystemTemp());
+  const std::vector<std::wstring> program_before = ListDirectory(program_root);
   const StubRun run = runner_.Run(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"));
   EXPECT_EQ(run.exit_code, kRunFailed);
   EXPECT_TRUE(run.child_command_lines.empty());
-  EXPECT_EQ(Entries(SystemTemp()), system_before);
-  EXPECT_EQ(Entries(program_root), program_before);
+  EXPECT_EQ(ListDirectory(SystemTemp()), system_before);
+  EXPECT_EQ(ListDirectory(program_root), program_before);
 }
 
 }  // namespace

@@ -44,25 +44,6 @@ std::wstring KnownFolder(int folder_id) {
   return path;
 }
 
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = folder + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
 // Sets the child's variables in this process for as long as it lives, so that
 // the stub and, through it, the child inherit them.
 class ScopedEnvironment {
@@ -93,21 +74,12 @@ std::vector<uint8_t> MakePayload(const std::vector<PayloadMember>& members) {
 StubRunner::StubRunner() {
   stub_program_ = ReadFileBytes(RequiredPath("CORVANE_STUB"));
   child_program_ = ReadFileBytes(RequiredPath("CORVANE_TEST_CHILD"));
-  wchar_t temp[MAX_PATH] = {};
-  wchar_t name[MAX_PATH] = {};
-  GetTempPathW(MAX_PATH, temp);
-  GetTempFileNameW(temp, L"E2E", 0, name);
-  DeleteFileW(name);
-  folder_ = name;
-  CreateDirectoryW(folder_.c_str(), nullptr);
 }
-
-StubRunner::~StubRunner() { RemoveTree(folder_); }
 
 std::wstring StubRunner::PrepareStub(const std::wstring& relative_path,
                                      const std::vector<uint8_t>* payload,
                                      const std::string* tag) {
-  const std::wstring path = folder_ + L"\\" + relative_path;
+  const std::wstring path = folder_.Child(relative_path);
   const size_t separator = path.find_last_of(L'\\');
   CreateDirectoryW(path.substr(0, separator).c_str(), nullptr);
   WriteFileBytes(path, stub_program_);
@@ -130,7 +102,7 @@ std::wstring StubRunner::PrepareStub(const std::wstring& relative_path,
 StubRunner::Started StubRunner::Start(const std::wstring& stub, const std::wstring& arguments,
                                       const std::map<std::wstring, std::wstring>& environment) {
   Started started;
-  started.record = folder_ + L"\\record" + std::to_wstring(++record_count_) + L".txt";
+  started.record = folder_.Child(L"record" + std::to_wstring(++record_count_) + L".txt");
   std::map<std::wstring, std::wstring> variables = environment;
   variables[L"CORVANE_CHILD_RECORD"] = started.record;
   ScopedEnvironment scoped(variables);

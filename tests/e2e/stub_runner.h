@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/scratch_folder.h"
 #include "tests/support/windows_test_files.h"
 
 namespace vireo::test {
@@ -34,10 +35,9 @@ class StubRunner {
   // Uses the stub and demo child named by CORVANE_STUB and CORVANE_TEST_CHILD;
   // works in a fresh folder that the destructor removes.
   StubRunner();
-  ~StubRunner();
 
   const std::vector<uint8_t>& child_program() const { return child_program_; }
-  const std::wstring& folder() const { return folder_; }
+  const std::wstring& folder() const { return folder_.path(); }
 
   // Writes a copy of the stub as `folder()/relative_path` with, when given,
   // `payload` as its resource and `tag` stamped into its certificate table
@@ -65,10 +65,9 @@ class StubRunner {
   StubRun Finish(Started& started);
 
  private:
-
   std::vector<uint8_t> stub_program_;
   std::vector<uint8_t> child_program_;
-  std::wstring folder_;
+  ScratchFolder folder_;
   int record_count_ = 0;
 };
 

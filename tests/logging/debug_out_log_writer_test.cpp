@@ -9,6 +9,7 @@
 #include "base/logging/debug_out_log_writer.h"
 #include "base/logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vireo {
 namespace {

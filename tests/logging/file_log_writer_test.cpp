@@ -23,6 +23,8 @@
 #include "base/seh_guard.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/logging/pending_renames.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/unix_symbolic_link.h"
 
 namespace vireo {
 namespace {

@@ -13,6 +13,8 @@
 #include "base/logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/logging/pending_renames.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/unix_symbolic_link.h"
 
 namespace vireo {
 namespace {

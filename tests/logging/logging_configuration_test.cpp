@@ -12,6 +12,7 @@
 #include "base/logging/log_interface.h"
 #include "base/logging/logging_configuration.h"
 #include "tests/logging/logging_test_support.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vireo {
 namespace {

@@ -20,6 +20,7 @@
 #include "base/logging/log_interface.h"
 #include "base/seh_guard.h"
 #include "tests/logging/logging_test_support.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vireo {
 namespace {

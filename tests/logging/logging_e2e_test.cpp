@@ -12,6 +12,7 @@
 #include "tests/e2e/debug_output_capture.h"
 #include "tests/e2e/stub_runner.h"
 #include "tests/logging/logging_test_support.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vireo {
 namespace {

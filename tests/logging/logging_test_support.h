@@ -1,8 +1,8 @@
 #pragma once
-// Helpers of the logging tests: scratch folders and files, the registry value
-// and environment of the configuration, logging objects of a test's own,
-// writers that record what they receive, and the debugger output of this
-// process read back.
+// Helpers of the logging tests: files, the registry value and environment of
+// the configuration, logging objects of a test's own, writers that record what
+// they receive, and the debugger output of this process read back. Scratch
+// folders and Unix links are in tests/support.
 
 #include <windows.h>
 
@@ -19,28 +19,12 @@
 
 namespace vireo::test {
 
-// A fresh folder under the temporary folder, removed with its contents.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  const std::wstring& path() const { return path_; }
-  std::wstring Child(const std::wstring& name) const { return path_ + L"\\" + name; }
-
- private:
-  std::wstring path_;
-};
-
 // The allowing entry of `acl` for the SID in `sid_text`, when there is one.
 bool FindAce(PACL acl, const char* sid_text, ACCESS_MASK* mask, BYTE* flags, BYTE* type);
 // Whether the DACL of `folder` allows Everyone anything (a failed test, and
 // true, when it cannot be read).
 bool GrantsEveryone(const std::wstring& folder);
 
-void RemoveTree(const std::wstring& folder);
 void WriteText(const std::wstring& path, const std::string& text);
 std::vector<uint8_t> ReadBytes(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
@@ -49,30 +33,6 @@ void WriteBytes(const std::wstring& path, const std::vector<uint8_t>& bytes);
 // and dropped) or 8-bit text, split at CR LF. The text after the last CR LF
 // is returned as a last line only when it is not empty.
 std::vector<std::wstring> ReadLogLines(const std::wstring& path, bool wide = true);
-
-// Wine shows a Unix symbolic link to a folder as a reparse point (one to a
-// file as a plain file), and its CreateSymbolicLinkW makes nothing, so the
-// link is made by the Unix `ln`, which Wine starts like any program. True once
-// the link is there.
-bool MakeUnixSymbolicLink(const std::wstring& target, const std::wstring& link);
-// Removes such a link (never what it points to).
-void RemoveUnixSymbolicLink(const std::wstring& link);
-
-// A link for the scope: declare it after the folder it points to, so that it
-// goes first (a dangling link no longer shows in its folder's listing).
-class ScopedUnixSymbolicLink {
- public:
-  ScopedUnixSymbolicLink(const std::wstring& target, const std::wstring& link)
-      : link_(link), made_(MakeUnixSymbolicLink(target, link)) {}
-  ~ScopedUnixSymbolicLink() { RemoveUnixSymbolicLink(link_); }
-  ScopedUnixSymbolicLink(const ScopedUnixSymbolicLink&) = delete;
-  ScopedUnixSymbolicLink& operator=(const ScopedUnixSymbolicLink&) = delete;
-  bool made() const { return made_; }
-
- private:
-  std::wstring link_;
-  bool made_;
-};
 
 // Sets an environment variable (null: unsets it) for the scope.
 class ScopedEnvironmentVariable {

@@ -3,10 +3,12 @@
 #include "payload/payload_decoding.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include "base/byte_order.h"
 #include "tests/payload/payload_test_data.h"
-#include "tests/payload/windows_test_directory.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
 
 namespace vireo::test {
 namespace {
@@ -15,8 +17,8 @@ class DecodePayloadTest : public testing::Test {
  protected:
   // The temporary tar file as the run opens it: existing, empty, exclusive.
   HANDLE OpenTarFile(DWORD access = GENERIC_READ | GENERIC_WRITE) {
-    const std::wstring path = directory_ / L"PKT1.tmp";
-    WriteWholeFile(path, {});
+    const std::wstring path = directory_.Child(L"PKT1.tmp");
+    WriteFileBytes(path, {});
     file_ = ::CreateFileW(path.c_str(), access, 0, nullptr, OPEN_ALWAYS, 0, nullptr);
     return file_;
   }
@@ -25,7 +27,7 @@ class DecodePayloadTest : public testing::Test {
     if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
   }
 
-  TestDirectory directory_;
+  ScratchFolder directory_;
   HANDLE file_ = INVALID_HANDLE_VALUE;
 };
 
@@ -38,7 +40,7 @@ TEST_F(DecodePayloadTest, WritesTheWholeTarImage) {
             PayloadFileStatus::kOk);
   ::CloseHandle(file_);
   file_ = INVALID_HANDLE_VALUE;
-  EXPECT_TRUE(ReadWholeFile(directory_ / L"PKT1.tmp") == tar);
+  EXPECT_TRUE(ReadFileBytes(directory_.Child(L"PKT1.tmp")) == tar);
 }
 
 TEST_F(DecodePayloadTest, WritesNothingWhenDecodingFails) {

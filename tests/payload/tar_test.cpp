@@ -3,6 +3,7 @@
 #include "payload/tar.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <cstring>
 #include <string>
@@ -11,7 +12,10 @@
 #include "payload/tar_header.h"
 #include "payload/tools/gnu_tar_writer.h"
 #include "tests/payload/payload_test_data.h"
-#include "tests/payload/windows_test_directory.h"
+#include "tests/support/directory_listing.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/scratch_folder.h"
+#include "tests/support/windows_test_files.h"
 
 namespace vireo::test {
 namespace {
@@ -29,7 +33,7 @@ void SetHeader(Bytes* tar, size_t offset, const std::string& name, uint64_t size
 class TarTest : public testing::Test {
  protected:
   void SetUp() override {
-    target_ = root_ / L"out";
+    target_ = root_.Child(L"out");
     ASSERT_TRUE(::CreateDirectoryW(target_.c_str(), nullptr));
   }
   void TearDown() override {
@@ -39,8 +43,8 @@ class TarTest : public testing::Test {
   // Writes `bytes` as the archive and opens it for reading at its start.
   HANDLE OpenArchive(const Bytes& bytes) {
     if (archive_ != INVALID_HANDLE_VALUE) ::CloseHandle(archive_);
-    WriteWholeFile(root_ / L"archive.tar", bytes);
-    archive_ = ::CreateFileW((root_ / L"archive.tar").c_str(), GENERIC_READ, 0, nullptr,
+    WriteFileBytes(root_.Child(L"archive.tar"), bytes);
+    archive_ = ::CreateFileW(root_.Child(L"archive.tar").c_str(), GENERIC_READ, 0, nullptr,
                              OPEN_EXISTING, 0, nullptr);
     return archive_;
   }
@@ -58,7 +62,7 @@ class TarTest : public testing::Test {
 
   std::wstring Out(const std::wstring& name) const { return target_ + L"\\" + name; }
 
-  TestDirectory root_;
+  ScratchFolder root_;
   std::wstring target_;
   HANDLE archive_ = INVALID_HANDLE_VALUE;
   std::vector<std::wstring> reported_;
@@ -79,7 +83,7 @@ TEST_F(TarTest, ExtractsEveryMemberByteForByteAndReportsItOnce) {
   for (size_t i = 0; i < files.size(); ++i) {
     const std::wstring name(files[i].first.begin(), files[i].first.end());
     EXPECT_EQ(reported_[i], Out(name));
-    EXPECT_TRUE(ReadWholeFile(Out(name)) == files[i].second) << files[i].first;
+    EXPECT_TRUE(ReadFileBytes(Out(name)) == files[i].second) << files[i].first;
   }
   EXPECT_EQ(ListDirectory(target_).size(), files.size());
   EXPECT_EQ(ListDirectory(root_.path()).size(), 2u);  // out and the archive only
@@ -107,7 +111,7 @@ TEST_F(TarTest, AnArchiveWithoutEndBlockFailsAfterItsLastMember) {
   EXPECT_FALSE(Extract(tar, &error));
   EXPECT_EQ(error, static_cast<DWORD>(ERROR_HANDLE_EOF));
   ASSERT_EQ(reported_.size(), 2u);
-  EXPECT_TRUE(ReadWholeFile(Out(L"b.txt")) == Bytes(600, 'b'));
+  EXPECT_TRUE(ReadFileBytes(Out(L"b.txt")) == Bytes(600, 'b'));
 }
 
 TEST_F(TarTest, TakesAFullNameFieldAsItsName) {
@@ -115,7 +119,7 @@ TEST_F(TarTest, TakesAFullNameFieldAsItsName) {
   Bytes tar = MakeTar({{name, Bytes(5, 'x')}});
   tar[100] = '0';  // the mode field follows the name directly
   ASSERT_TRUE(Extract(tar));
-  EXPECT_TRUE(ReadWholeFile(Out(std::wstring(100, L'n'))) == Bytes(5, 'x'));
+  EXPECT_TRUE(ReadFileBytes(Out(std::wstring(100, L'n'))) == Bytes(5, 'x'));
 }
 
 TEST_F(TarTest, TreatsEveryTypeOfMemberAsAFile) {
@@ -124,15 +128,15 @@ TEST_F(TarTest, TreatsEveryTypeOfMemberAsAFile) {
   SetHeader(&tar, 1024, "link", 0, '2');
   SetHeader(&tar, 1536, "LongLink", 7, 'L');
   ASSERT_TRUE(Extract(tar));
-  EXPECT_TRUE(ReadWholeFile(Out(L"docs")) == Bytes(3, 'd'));
-  EXPECT_TRUE(ReadWholeFile(Out(L"link")).empty());
-  EXPECT_TRUE(ReadWholeFile(Out(L"LongLink")) == Bytes(7, 'L'));
+  EXPECT_TRUE(ReadFileBytes(Out(L"docs")) == Bytes(3, 'd'));
+  EXPECT_TRUE(ReadFileBytes(Out(L"link")).empty());
+  EXPECT_TRUE(ReadFileBytes(Out(L"LongLink")) == Bytes(7, 'L'));
 }
 
 TEST_F(TarTest, ReplacesAnExistingFile) {
-  WriteWholeFile(Out(L"a.txt"), Bytes(5000, 'o'));
+  WriteFileBytes(Out(L"a.txt"), Bytes(5000, 'o'));
   ASSERT_TRUE(Extract(MakeTar({{"a.txt", Bytes(3, 'n')}})));
-  EXPECT_TRUE(ReadWholeFile(Out(L"a.txt")) == Bytes(3, 'n'));
+  EXPECT_TRUE(ReadFileBytes(Out(L"a.txt")) == Bytes(3, 'n'));
 }
 
 TEST_F(TarTest, RemovesOnlyTheMemberThatFailedAndLeavesTheArchiveOpen) {
@@ -140,7 +144,7 @@ TEST_F(TarTest, RemovesOnlyTheMemberThatFailedAndLeavesTheArchiveOpen) {
   Bytes tar = MakeTar({{"a.txt", Bytes(3, 'a')}, {"b.txt", Bytes(4, 'b')}, {"c.txt", c}});
   // c.txt is cut in its second chunk: the first chunk is written, the second is not.
   tar.resize(512 * 5 + 262144 + 600);
-  WriteWholeFile(Out(L"keep.txt"), Bytes(1, 'k'));
+  WriteFileBytes(Out(L"keep.txt"), Bytes(1, 'k'));
   {
     Tar extractor(target_.c_str(), OpenArchive(tar));
     extractor.SetFileCallback(Record, &reported_);
@@ -157,13 +161,13 @@ TEST_F(TarTest, RemovesOnlyTheMemberThatFailedAndLeavesTheArchiveOpen) {
 
 TEST_F(TarTest, LeavesWhatItWroteWhenDestroyed) {
   ASSERT_TRUE(Extract(MakeTar({{"a.txt", Bytes(3, 'a')}})));  // the Tar is gone here
-  EXPECT_TRUE(FileExists(Out(L"a.txt")));
+  EXPECT_TRUE(PathExists(Out(L"a.txt")));
 }
 
 TEST_F(TarTest, RunsWithoutACallback) {
   Tar tar(target_.c_str(), OpenArchive(MakeTar({{"a.txt", Bytes(3, 'a')}})));
   ASSERT_TRUE(tar.ExtractToDir());
-  EXPECT_TRUE(FileExists(Out(L"a.txt")));
+  EXPECT_TRUE(PathExists(Out(L"a.txt")));
 }
 
 TEST_F(TarTest, RefusesUnsafeNamesAndCreatesNothing) {
@@ -195,7 +199,7 @@ TEST_F(TarTest, ChecksNamesAfterWideningFromTheThreadCodePage) {
   const bool extracted = Extract(MakeTar({{"\x95\x5C.txt", Bytes(2, 'j')}}));
   ::SetThreadLocale(previous);
   ASSERT_TRUE(extracted);
-  EXPECT_TRUE(ReadWholeFile(Out(L"\u8868.txt")) == Bytes(2, 'j'));
+  EXPECT_TRUE(ReadFileBytes(Out(L"\u8868.txt")) == Bytes(2, 'j'));
 }
 
 TEST_F(TarTest, FailsAMemberThatCannotBeFollowed) {
@@ -226,7 +230,7 @@ TEST_F(TarTest, FailsAMemberThatCannotBeFollowed) {
 }
 
 TEST_F(TarTest, FailsWhenTheTargetDirectoryIsMissing) {
-  const std::wstring missing = root_ / L"missing";
+  const std::wstring missing = root_.Child(L"missing");
   Tar tar(missing.c_str(), OpenArchive(MakeTar({{"a.txt", Bytes(1, 'a')}})));
   tar.SetFileCallback(Record, &reported_);
   EXPECT_FALSE(tar.ExtractToDir());

@@ -1,8 +1,9 @@
 // Starts a stub that is expected to stop with the failure box, finds the box,
 // reports what it shows, saves a picture of it, presses OK and reports the
-// stub's exit code. take_pictures.sh runs it under a virtual X server.
+// stub's exit code. take_pictures.sh runs it under a virtual X server and
+// converts the picture, an uncompressed BMP file, to PNG on the host.
 //
-//   failure_box_capture STUB.exe PICTURE.png
+//   failure_box_capture STUB.exe PICTURE.bmp
 //
 // Prints UTF-8 lines "title=", "text=", "buttons=" (button texts joined by
 // " | "), "icon=" (none or shown), "owner=" (none or a handle) and "exit=0x..."
@@ -13,10 +14,12 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "tests/pictures/png_writer.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/windows_test_files.h"
 #include "tests/support/wine_path.h"
 
 namespace {
@@ -26,12 +29,7 @@ constexpr DWORD kExitWaitMs = 30000;
 constexpr int kMessageTextId = 0xFFFF;
 
 void Print(const std::wstring& line) {
-  const std::wstring text = line + L"\n";
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(size, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), &utf8[0], size,
-                      nullptr, nullptr);
+  const std::string utf8 = vireo::test::ToUtf8(line + L"\n");
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), utf8.data(), static_cast<DWORD>(utf8.size()),
             &written, nullptr);
@@ -94,23 +92,40 @@ void WaitUntilPainted(HWND box) {
   }
 }
 
-// The pixels of the screen rectangle of `box`, as PNG. Empty on failure.
-std::vector<uint8_t> CapturePng(HWND box) {
+template <typename Header>
+void Append(const Header& header, std::vector<uint8_t>* bytes) {
+  const auto* first = reinterpret_cast<const uint8_t*>(&header);
+  bytes->insert(bytes->end(), first, first + sizeof(header));
+}
+
+// The pixels of the screen rectangle of `box` as a BMP file: the 24-bit DIB
+// that the screen is copied into, behind the file and bitmap headers. Empty
+// on failure.
+std::vector<uint8_t> CaptureBitmapFile(HWND box) {
   RECT rect;
   if (!GetWindowRect(box, &rect)) return {};
   const int width = rect.right - rect.left;
   const int height = rect.bottom - rect.top;
   if (width <= 0 || height <= 0) return {};
 
+  // Rows bottom first, as BMP files keep them; blue, green, red, each row
+  // padded to four bytes.
   BITMAPINFO info = {};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // top row first
+  info.bmiHeader.biHeight = height;
   info.bmiHeader.biPlanes = 1;
   info.bmiHeader.biBitCount = 24;
   info.bmiHeader.biCompression = BI_RGB;
+  const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+  info.bmiHeader.biSizeImage = static_cast<DWORD>(stride * height);
 
-  std::vector<uint8_t> rgb;
+  BITMAPFILEHEADER file_header = {};
+  file_header.bfType = 0x4D42;  // "BM"
+  file_header.bfOffBits = sizeof(file_header) + sizeof(info.bmiHeader);
+  file_header.bfSize = file_header.bfOffBits + info.bmiHeader.biSizeImage;
+
+  std::vector<uint8_t> file;
   HDC screen = GetDC(nullptr);
   HDC memory = CreateCompatibleDC(screen);
   void* bits = nullptr;
@@ -119,29 +134,17 @@ std::vector<uint8_t> CapturePng(HWND box) {
     HGDIOBJ previous = SelectObject(memory, bitmap);
     if (BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY | CAPTUREBLT)) {
       GdiFlush();
-      // DIB rows are blue, green, red and padded to four bytes.
-      const size_t stride = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
-      for (int y = 0; y < height; ++y) {
-        const uint8_t* row = static_cast<const uint8_t*>(bits) + y * stride;
-        for (int x = 0; x < width; ++x) {
-          rgb.insert(rgb.end(), {row[x * 3 + 2], row[x * 3 + 1], row[x * 3]});
-        }
-      }
+      Append(file_header, &file);
+      Append(info.bmiHeader, &file);
+      const auto* pixels = static_cast<const uint8_t*>(bits);
+      file.insert(file.end(), pixels, pixels + info.bmiHeader.biSizeImage);
     }
     SelectObject(memory, previous);
   }
   if (bitmap) DeleteObject(bitmap);
   if (memory) DeleteDC(memory);
   ReleaseDC(nullptr, screen);
-  if (rgb.empty()) return {};
-  return vireo::pictures::EncodePng(width, height, rgb);
-}
-
-bool WriteWholeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-  FILE* file = _wfopen(path.c_str(), L"wb");
-  if (!file) return false;
-  const bool written = fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-  return fclose(file) == 0 && written;
+  return file;
 }
 
 std::wstring Hex(DWORD value) {
@@ -156,7 +159,7 @@ int main() {
   int count = 0;
   wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
   if (!arguments || count != 3) {
-    Print(L"error=usage: failure_box_capture STUB.exe PICTURE.png");
+    Print(L"error=usage: failure_box_capture STUB.exe PICTURE.bmp");
     return 2;
   }
   auto windows_path = [](const wchar_t* argument) {
@@ -208,7 +211,7 @@ int main() {
     buttons += (buttons.empty() ? L"" : L" | ") + button;
   }
   const HWND owner = GetWindow(box, GW_OWNER);
-  const std::vector<uint8_t> png = CapturePng(box);
+  const std::vector<uint8_t> picture_file = CaptureBitmapFile(box);
 
   Print(L"title=" + WindowText(box));
   Print(L"text=" + std::wstring(text));
@@ -226,8 +229,12 @@ int main() {
   DWORD exit_code = 0;
   GetExitCodeProcess(process.hProcess, &exit_code);
   CloseHandle(process.hProcess);
-  if (png.empty()) return Fail(L"cannot capture the box");
-  if (!WriteWholeFile(picture, png)) return Fail(L"cannot write " + picture);
+  if (picture_file.empty()) return Fail(L"cannot capture the box");
+  try {
+    vireo::test::WriteFileBytes(picture, picture_file);
+  } catch (const std::runtime_error&) {
+    return Fail(L"cannot write " + picture);
+  }
   Print(L"exit=" + Hex(exit_code));
   return 0;
 }

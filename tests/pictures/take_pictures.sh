@@ -2,7 +2,8 @@
 # Pictures of the real failure box. Runs the built stub under Wine on a virtual
 # X server, on a system that Wine reports as older than Windows 2000 Service
 # Pack 4, with English, German and Hebrew as the user's language; checks the
-# box's title, text, buttons and the stub's exit code, and saves a PNG of each.
+# box's title, text, buttons and the stub's exit code, and saves a PNG of each
+# (the capture helper writes a BMP file, which netpbm converts).
 #
 #   take_pictures.sh WINDOWS_BUILD_DIR OUTPUT_DIR
 #
@@ -23,7 +24,7 @@ stub="$build/app/CorvaneUpdateSetup.exe"
 capture="$build/tests/pictures/failure_box_capture.exe"
 [ -f "$stub" ] || die "no stub at $stub"
 [ -f "$capture" ] || die "no capture helper at $capture"
-for tool in Xvfb xauth wine wineboot wineserver; do
+for tool in Xvfb xauth wine wineboot wineserver bmptopnm pnmtopng; do
   command -v "$tool" >/dev/null || die "$tool is not installed"
 done
 
@@ -90,10 +91,16 @@ failures=0
 # take TAG LOCALE TITLE TEXT: one box in the language Wine derives from LOCALE.
 take() {
   local tag=$1 locale=$2 title=$3 text=$4
-  local picture="$out/failure-box-$tag.png" report="$tmp/$tag.txt"
+  local picture="$out/failure-box-$tag.png" bitmap="$tmp/$tag.bmp" report="$tmp/$tag.txt"
   rm -f "$picture"
-  if ! LC_ALL=$locale wine "$capture" "$old_windows_stub" "$picture" >"$report" 2>"$tmp/$tag.err"; then
+  if ! LC_ALL=$locale wine "$capture" "$old_windows_stub" "$bitmap" >"$report" 2>"$tmp/$tag.err"; then
     echo "$tag: the capture failed:"; cat "$report" "$tmp/$tag.err"
+    failures=$((failures + 1))
+    return
+  fi
+  if ! { bmptopnm "$bitmap" | pnmtopng >"$picture"; } 2>"$tmp/$tag.err"; then
+    echo "$tag: the picture could not be converted to PNG:"; cat "$tmp/$tag.err"
+    rm -f "$picture"
     failures=$((failures + 1))
     return
   fi

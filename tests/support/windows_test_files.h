@@ -29,6 +29,16 @@ inline std::wstring FromUtf8(const std::string& text) {
   return wide;
 }
 
+inline std::string ToUtf8(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int count = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                        nullptr, 0, nullptr, nullptr);
+  std::string utf8(count, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], count,
+                      nullptr, nullptr);
+  return utf8;
+}
+
 // A unique file name in the user's temporary directory (the file does not exist).
 inline std::wstring UniqueTempPath(const wchar_t* prefix) {
   wchar_t temp[MAX_PATH] = {};

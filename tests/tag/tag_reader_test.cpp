@@ -15,6 +15,7 @@
 #include "tag/default_tag.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/pe_image.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/tag_stamp.h"
 
 namespace vireo {
@@ -49,48 +50,16 @@ void WriteBytes(const std::wstring& path, const Bytes& bytes) {
   ASSERT_TRUE(ok && written == bytes.size());
 }
 
-void RemoveTree(const std::wstring& directory) {
-  WIN32_FIND_DATAW entry;
-  HANDLE find = ::FindFirstFileW(Extended(directory + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring path = directory + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        ::DeleteFileW(Extended(path).c_str());
-      }
-    } while (::FindNextFileW(find, &entry));
-    ::FindClose(find);
-  }
-  ::RemoveDirectoryW(Extended(directory).c_str());
-}
-
 std::string AsString(const NarrowString& text) { return std::string(text.c_str(), text.length()); }
 
 class TagReaderTest : public testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH + 1] = {};
-    ASSERT_NE(::GetTempPathW(MAX_PATH + 1, temp), 0u);
-    // Process ids come back soon, and a run that crashed leaves its directory
-    // behind: the next free name is taken.
-    static int counter = 0;
-    for (;;) {
-      directory_ = std::wstring(temp) + L"vireo_tag_" + std::to_wstring(::GetCurrentProcessId()) +
-                   L"_" + std::to_wstring(++counter);
-      if (::CreateDirectoryW(directory_.c_str(), nullptr)) break;
-      ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-    }
     module_ = test::ReadFileBytes(ProgramDirectory() + L"\\" + kTestModuleName);
   }
 
-  void TearDown() override { RemoveTree(directory_); }
-
   std::wstring Write(const std::wstring& name, const Bytes& bytes) {
-    const std::wstring path = directory_ + L"\\" + name;
+    const std::wstring path = directory_.Child(name);
     WriteBytes(path, bytes);
     return path;
   }
@@ -100,7 +69,7 @@ class TagReaderTest : public testing::Test {
     return ::DeleteFileW(Extended(path).c_str()) != 0;
   }
 
-  std::wstring directory_;
+  test::ScratchFolder directory_;
   Bytes module_;  // the test DLL, untagged
 };
 
@@ -188,8 +157,8 @@ INSTANTIATE_TEST_SUITE_P(Files, ExtractTagFileTest, testing::ValuesIn(kFileCases
 
 TEST_F(TagReaderTest, ExtractTagWithoutAFileIsEmpty) {
   EXPECT_TRUE(ExtractTag(nullptr).empty());
-  EXPECT_TRUE(ExtractTag((directory_ + L"\\missing.exe").c_str()).empty());
-  EXPECT_TRUE(ExtractTag(directory_.c_str()).empty());
+  EXPECT_TRUE(ExtractTag(directory_.Child(L"missing.exe").c_str()).empty());
+  EXPECT_TRUE(ExtractTag(directory_.path().c_str()).empty());
 }
 
 TEST_F(TagReaderTest, ExtractTagSharesReadingButNotWriting) {
@@ -221,7 +190,7 @@ TEST_F(TagReaderTest, GetTagReadsTheFileTheModuleWasLoadedFrom) {
 }
 
 TEST_F(TagReaderTest, GetTagNeedsAModulePathShorterThan260) {
-  std::wstring deep = directory_;
+  std::wstring deep = directory_.path();
   while (deep.size() < MAX_PATH) {
     deep += L"\\" + std::wstring(80, L'd');
     ASSERT_TRUE(::CreateDirectoryW(Extended(deep).c_str(), nullptr)) << ::GetLastError();
@@ -281,7 +250,7 @@ TEST_F(TagReaderTest, MappedFileThatFailsToOpenHoldsNothing) {
   EXPECT_EQ(file.mapped_size(), 0u);
   EXPECT_TRUE(Released(empty));
 
-  EXPECT_FALSE(file.open((directory_ + L"\\missing.exe").c_str()));
+  EXPECT_FALSE(file.open(directory_.Child(L"missing.exe").c_str()));
   EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_FALSE(file.is_open());
 }
