@@ -4,11 +4,10 @@
 #include <shlwapi.h>
 
 #include <cstdarg>
-#include <cstdio>
 #include <cwchar>
 
 #include "app/child_line_composition.h"
-#include "base/heap.h"
+#include "base/bounded_format.h"
 #include "base/logging/log_interface.h"
 #include "base/text_conversion.h"
 #include "tag/default_tag.h"
@@ -18,7 +17,6 @@ namespace vireo {
 
 namespace {
 
-constexpr size_t kScratchChars = 32767;
 constexpr size_t kMaxFormattedChars = 32765;
 
 static_assert(kMaxFormattedChars == kMaxFormattedPieceLength,
@@ -33,16 +31,14 @@ bool EndsWithIgnoringCase(const WideString& text, const WideString& suffix) {
 }
 
 bool SafeAppendFormatV(WideString* output, const wchar_t* format, va_list args) {
-  auto* scratch = static_cast<wchar_t*>(HeapAllocate(kScratchChars * sizeof(wchar_t)));
-  if (!scratch) RaiseFatalError(kFatalAllocationFailure);
-  const int written = _vsnwprintf(scratch, kMaxFormattedChars, format, args);
-  // On overflow the formatter leaves the text unterminated: cut it at the limit.
-  const bool whole = written >= 0 && static_cast<size_t>(written) < kMaxFormattedChars;
-  const size_t length = whole ? static_cast<size_t>(written) : kMaxFormattedChars;
-  scratch[length] = L'\0';
-  output->Append(scratch, length);
-  HeapRelease(scratch);
-  return whole;
+  // Formatted aside, so that a value may be the output's own text.
+  WideString scratch;
+  scratch.Reserve(kMaxFormattedChars);
+  const FormatResult text = FormatIntoVA(scratch.data(), kMaxFormattedChars + 1, format, args);
+  output->Append(scratch.c_str(), text.length);
+  // A text that fills the whole room counts as cut too, as AppendCutPiece
+  // models it.
+  return text.whole && text.length < kMaxFormattedChars;
 }
 
 WideString Format(const wchar_t* format, ...) {

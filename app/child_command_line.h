@@ -6,7 +6,7 @@
 
 namespace vireo {
 
-// Formats into a 32,767-character scratch buffer and appends the text to
+// Formats (FormatInto) into a scratch buffer and appends the text to
 // `output`. Text of 32,765 characters or more is cut there; false then.
 bool SafeAppendFormat(WideString* output, const wchar_t* format, ...);
 

@@ -7,7 +7,7 @@
 #include "app/error_box.h"
 #include "app/meta_installer.h"
 #include "base/logging/log_interface.h"
-#include "base/system_helpers.h"
+#include "base/os_version.h"
 #include "base/text_conversion.h"
 #include "tag/promo_code.h"
 

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-// The start-up check's IsOSVersionAtLeast lives with the system helpers.
-#include "base/system_helpers.h"
+// The start-up check's IsOSVersionAtLeast.
+#include "base/os_version.h"
 
 namespace vireo {
 

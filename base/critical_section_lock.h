@@ -1,6 +1,7 @@
 #pragma once
 // The re-entrant lock of the Logging object: a critical section behind an
-// abstract lock interface, with a timed try that never blocks in the platform.
+// abstract lock interface, with a timed try that never blocks in the platform,
+// and the scope that holds it.
 
 #include <windows.h>
 
@@ -16,7 +17,8 @@ class LockInterface {
   virtual bool Unlock() = 0;
 };
 
-class CriticalSectionLock : public LockInterface {
+// Final, so that the calls through a ScopedLock bind directly.
+class CriticalSectionLock final : public LockInterface {
  public:
   CriticalSectionLock();
   ~CriticalSectionLock() override;
@@ -33,6 +35,26 @@ class CriticalSectionLock : public LockInterface {
 
  private:
   CRITICAL_SECTION section_;
+};
+
+// Holds a CriticalSectionLock from construction to the end of the scope. A
+// guard (base/seh_guard.h) that handles a fault unwinds the frames inside it
+// without running their destructors: a ScopedLock declared inside a guarded
+// call then stays held, so hold the lock around guarded calls instead.
+class ScopedLock {
+ public:
+  enum Adopt { kAdopt };
+
+  // Takes the lock, waiting for it.
+  explicit ScopedLock(CriticalSectionLock& lock) : lock_(lock) { lock_.Lock(); }
+  // Takes over the lock, which this thread already holds (from TryLock).
+  ScopedLock(CriticalSectionLock& lock, Adopt) : lock_(lock) {}
+  ~ScopedLock() { lock_.Unlock(); }
+  ScopedLock(const ScopedLock&) = delete;
+  ScopedLock& operator=(const ScopedLock&) = delete;
+
+ private:
+  CriticalSectionLock& lock_;
 };
 
 }  // namespace vireo

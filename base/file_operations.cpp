@@ -5,9 +5,9 @@
 #include <cstddef>
 
 #include "base/heap.h"
+#include "base/last_error.h"
 #include "base/logging/log_interface.h"
 #include "base/path_routines.h"
-#include "base/system_helpers.h"
 
 namespace vireo {
 

@@ -7,6 +7,8 @@
 
 #include <utility>
 
+#include "base/heap.h"
+
 namespace vireo {
 
 template <typename Traits>
@@ -86,11 +88,19 @@ struct LocalMemoryTraits {
   static void Close(Type value) { ::LocalFree(value); }
 };
 
+// A block from HeapAllocate (base/heap.h).
+struct HeapBlockTraits {
+  using Type = void*;
+  static Type Empty() { return nullptr; }
+  static void Close(Type value) { HeapRelease(value); }
+};
+
 using UniqueFile = UniqueHandle<FileHandleTraits>;
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueMappedView = UniqueHandle<MappedViewTraits>;
 using UniqueRegistryKey = UniqueHandle<RegistryKeyTraits>;
 using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
+using UniqueHeapBlock = UniqueHandle<HeapBlockTraits>;
 
 // Both handles of a created process; the process handle is closed first.
 class UniqueProcessInformation {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "base/logging/fatal_report.h"
+#include "base/logging/scratch_format.h"
 #include "base/owned_string.h"
 
 namespace vireo {

@@ -1,9 +1,8 @@
 #include <windows.h>
 
 #include <cstdarg>
-#include <cstdio>
-#include <cwchar>
 
+#include "base/bounded_format.h"
 #include "base/logging/log_interface.h"
 
 namespace vireo {
@@ -15,31 +14,25 @@ constexpr int kDebugTraceChars = 20480;
 }  // namespace
 
 void DebugTrace(const wchar_t* format, ...) {
+  // Zeroed: when the runtime cannot convert a value, the text it wrote before
+  // ends at a zero whether or not the runtime terminated it.
   wchar_t buffer[kDebugTraceChars] = {};
   SYSTEMTIME now;
   ::GetLocalTime(&now);
-  int n = _snwprintf(buffer, kDebugTraceChars - 1, L"[%02d/%02d/%02d %02d:%02d:%02d.%03d] ",
-                     now.wMonth, now.wDay, now.wYear % 100, now.wHour, now.wMinute,
-                     now.wSecond, now.wMilliseconds);
-  if (n < 0) n = 0;
-
-  // The formatter writes at most the last-but-one character, so the buffer's
-  // last character stays 0. It reports -1 both when the message did not fit
-  // (the line is then cut at the end of the buffer) and when a value could not
-  // be converted (it stopped early): the length written counts either way.
+  // Both parts leave the last two characters free, for the line feed and the
+  // terminator: a message too long is cut and the line still ends.
+  constexpr size_t kTextCapacity = kDebugTraceChars - 1;
+  size_t length =
+      FormatInto(buffer, kTextCapacity, L"[%02d/%02d/%02d %02d:%02d:%02d.%03d] ", now.wMonth,
+                 now.wDay, now.wYear % 100, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds)
+          .length;
   va_list args;
   va_start(args, format);
-  const int m = _vsnwprintf(buffer + n, kDebugTraceChars - 1 - n, format, args);
+  length += FormatIntoVA(buffer + length, kTextCapacity - length, format, args).length;
   va_end(args);
-  n = m < 0 ? static_cast<int>(wcsnlen(buffer, kDebugTraceChars - 1)) : n + m;
 
-  if (n < kDebugTraceChars - 1) {
-    buffer[n] = L'\n';
-    buffer[n + 1] = L'\0';
-  } else {
-    buffer[kDebugTraceChars - 2] = L'\n';
-    buffer[kDebugTraceChars - 1] = L'\0';
-  }
+  buffer[length] = L'\n';
+  buffer[length + 1] = L'\0';
   ::OutputDebugStringW(buffer);
 }
 

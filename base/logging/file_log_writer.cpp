@@ -3,17 +3,19 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <type_traits>
 #include <utility>
 
 #include "base/file_operations.h"
 #include "base/heap.h"
-#include "base/path_routines.h"
-#include "base/logging/fatal_report.h"
 #include "base/logging/logging.h"
 #include "base/logging/logging_configuration.h"
+#include "base/logging/scratch_format.h"
+#include "base/path_parts.h"
+#include "base/path_routines.h"
 #include "base/security/log_object_security.h"
 #include "base/seh_guard.h"
-#include "base/system_helpers.h"
+#include "base/sync_mutex.h"
 
 namespace vireo {
 
@@ -32,17 +34,24 @@ constexpr BYTE kByteOrderMark[] = {0xFF, 0xFE};
 constexpr BYTE kWideLineEnd[] = {0x0D, 0x00, 0x0A, 0x00};
 constexpr BYTE kNarrowLineEnd[] = {0x0D, 0x0A};
 
-// Runs `body` while this thread holds `mutex`. When a fault leaves the body,
-// the mutex is released before any outer handler runs (the report box of the
-// dispatch guard may stay up for long), so the other processes are not kept
-// waiting on a mutex this thread would otherwise hold until it exits.
-// Breakpoints pass untouched: a debugger continues them in place.
+// The filter of RunHoldingMutex's guard; `mutex` is the held mutex.
+LONG ReleaseMutexOnFault(EXCEPTION_POINTERS* pointers, void* mutex) {
+  if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) ::ReleaseMutex(mutex);
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+// Runs `body` while this thread holds `mutex`, which it took, and releases the
+// mutex after it. When a fault leaves the body, the mutex is released before
+// any outer handler runs (the report box of the dispatch guard may stay up for
+// long), so the other processes are not kept waiting on a mutex this thread
+// would otherwise hold until it exits: no destructor could do that, as the
+// outer guard unwinds this frame without running any. Breakpoints pass
+// untouched: a debugger continues them in place.
 template <typename Body>
 void RunHoldingMutex(HANDLE mutex, Body&& body) {
-  Guarded([&] { body(); }, [mutex](EXCEPTION_POINTERS* pointers) -> LONG {
-    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_BREAKPOINT) ::ReleaseMutex(mutex);
-    return EXCEPTION_CONTINUE_SEARCH;
-  });
+  using BodyType = std::remove_reference_t<Body>;
+  RunGuarded([](void* b) { (*static_cast<BodyType*>(b))(); }, &body, &ReleaseMutexOnFault, mutex);
+  ::ReleaseMutex(mutex);
 }
 
 // Creates `folder`, and first the folders above it that are missing, each with
@@ -58,11 +67,13 @@ bool CreateLogFolderTree(const wchar_t* folder, bool log_folder) {
 }
 
 // A handle on the folder itself (a link or junction there is opened, not
-// followed), with the access to read its attributes and its owner.
-HANDLE OpenFolder(const wchar_t* folder) {
-  return ::CreateFileW(folder, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE, kShareAll, nullptr,
-                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                       nullptr);
+// followed), with the access to read its attributes and its owner. The
+// thread's last error is the open's.
+UniqueFile OpenFolder(const wchar_t* folder) {
+  return UniqueFile(::CreateFileW(folder, READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                                  kShareAll, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  nullptr));
 }
 
 }  // namespace
@@ -123,7 +134,6 @@ void FileLogWriter::Write(const LogRecord& record) {
   if (!ready_) return;
   if (!TakeWriteMutex()) return;
   RunHoldingMutex(mutex_.get(), [&] { WriteLine(record); });
-  ReleaseWriteMutex();
 }
 
 void FileLogWriter::WriteLine(const LogRecord& record) {
@@ -179,23 +189,22 @@ void FileLogWriter::OpenOnce() {
   if (existed) append_ = true;
   if (!TakeWriteMutex()) return;
 
-  RunHoldingMutex(mutex_.get(), [&] { OpenLogFile(); });
-  if (!file_) {
-    ::OutputDebugStringW(ScratchFormat(L"LOG_SYSTEM: [%s]: Could not create logging file %s\n",
-                                       process_label_.c_str(), path_.c_str()));
-  } else {
-    ready_ = true;
-  }
-  ReleaseWriteMutex();
+  RunHoldingMutex(mutex_.get(), [&] {
+    OpenLogFile();
+    if (!file_) {
+      ::OutputDebugStringW(ScratchFormat(L"LOG_SYSTEM: [%s]: Could not create logging file %s\n",
+                                         process_label_.c_str(), path_.c_str()));
+    } else {
+      ready_ = true;
+    }
+  });
 }
 
 bool FileLogWriter::CreateWriteMutex() {
   mutex_name_ = LogMutexName(path_.c_str());
   SecurityAttributes security = BuildLogMutexSecurity();
-  const HANDLE mutex = CreateSyncMutex(mutex_name_.c_str(), security.get());
-  const DWORD error = ::GetLastError();
-  mutex_.reset(mutex);
-  return mutex && error == ERROR_ALREADY_EXISTS;
+  mutex_ = CreateSyncMutex(mutex_name_.c_str(), security.get());
+  return mutex_ && ::GetLastError() == ERROR_ALREADY_EXISTS;
 }
 
 bool FileLogWriter::TakeWriteMutex() {
@@ -208,8 +217,6 @@ bool FileLogWriter::TakeWriteMutex() {
   ready_ = false;
   return false;
 }
-
-void FileLogWriter::ReleaseWriteMutex() { ::ReleaseMutex(mutex_.get()); }
 
 bool FileLogWriter::OpenLogFile() {
   const WideString directory = GetDirectoryFromPath(path_.c_str());
@@ -282,12 +289,12 @@ bool FileLogWriter::OpenLogFile() {
 // folder could be changed under the writer at any moment (a file swapped for
 // a link, the folder for a junction); the writer does not use it at all.
 UniqueFile FileLogWriter::OpenLogFolder(const wchar_t* directory) {
-  UniqueFile folder(OpenFolder(directory));
+  UniqueFile folder = OpenFolder(directory);
   if (!folder) {
     const DWORD error = ::GetLastError();
     if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return folder;
     if (!CreateLogFolderTree(directory, true)) return folder;
-    folder.reset(OpenFolder(directory));
+    folder = OpenFolder(directory);
     if (!folder) return folder;
   }
   if (IsHandleReparsePoint(folder.get())) {
@@ -372,44 +379,41 @@ bool FileLogWriter::MoveToBackup(HANDLE file, HANDLE folder) {
 }
 
 bool FileLogWriter::IsBackupMovePending() {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_READ, key.put()) !=
+      ERROR_SUCCESS) {
     return false;
   }
-  bool pending = false;
   DWORD type = REG_NONE;
   DWORD size = 0;
-  if (::RegQueryValueExW(key, kPendingRenamesValue, nullptr, &type, nullptr, &size) ==
-          ERROR_SUCCESS &&
-      type == REG_MULTI_SZ && size > 0) {
-    auto* list = static_cast<wchar_t*>(HeapAllocate(size));
-    if (list) {
-      ::ZeroMemory(list, size);
-      DWORD read = size;
-      // The list may have changed since the size query; a longer one fails here.
-      if (::RegQueryValueExW(key, kPendingRenamesValue, nullptr, &type,
-                             reinterpret_cast<BYTE*>(list), &read) == ERROR_SUCCESS &&
-          type == REG_MULTI_SZ) {
-        const size_t count = (read < size ? read : size) / sizeof(wchar_t);
-        if (count >= 2 && count <= kMaxPendingRenameChars && list[count - 1] == 0 &&
-            list[count - 2] == 0) {
-          WideString target(L"\\??\\");
-          target.Append(path_);
-          // Every string, source or destination; each ends inside the list,
-          // whose last unit is 0.
-          for (size_t at = 0; at < count; at += static_cast<size_t>(::lstrlenW(list + at)) + 1) {
-            if (::lstrcmpW(list + at, target.c_str()) == 0) {
-              pending = true;
-              break;
-            }
-          }
-        }
-      }
-      HeapRelease(list);
-    }
+  if (::RegQueryValueExW(key.get(), kPendingRenamesValue, nullptr, &type, nullptr, &size) !=
+          ERROR_SUCCESS ||
+      type != REG_MULTI_SZ || size == 0) {
+    return false;
   }
-  ::RegCloseKey(key);
-  return pending;
+  const UniqueHeapBlock block(HeapAllocate(size));
+  auto* list = static_cast<wchar_t*>(block.get());
+  if (!list) return false;
+  ::ZeroMemory(list, size);
+  DWORD read = size;
+  // The list may have changed since the size query; a longer one fails here.
+  if (::RegQueryValueExW(key.get(), kPendingRenamesValue, nullptr, &type,
+                         reinterpret_cast<BYTE*>(list), &read) != ERROR_SUCCESS ||
+      type != REG_MULTI_SZ) {
+    return false;
+  }
+  const size_t count = (read < size ? read : size) / sizeof(wchar_t);
+  if (count < 2 || count > kMaxPendingRenameChars || list[count - 1] != 0 || list[count - 2] != 0) {
+    return false;
+  }
+  WideString target(L"\\??\\");
+  target.Append(path_);
+  // Every string, source or destination; each ends inside the list, whose
+  // last unit is 0.
+  for (size_t at = 0; at < count; at += static_cast<size_t>(::lstrlenW(list + at)) + 1) {
+    if (::lstrcmpW(list + at, target.c_str()) == 0) return true;
+  }
+  return false;
 }
 
 bool FileLogWriter::TruncateLog() {

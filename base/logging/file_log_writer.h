@@ -60,7 +60,6 @@ class FileLogWriter : public LogWriter {
   void OpenOnce();
   bool CreateWriteMutex();
   bool TakeWriteMutex();
-  void ReleaseWriteMutex();
   bool OpenLogFile();
   bool HasReparsePointOnTheWay(const wchar_t* directory);
   void ReportReparsePoint();

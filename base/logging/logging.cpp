@@ -2,17 +2,17 @@
 
 #include <windows.h>
 
-#include <cwchar>
-
+#include "base/bounded_format.h"
+#include "base/format_string.h"
 #include "base/logging/debug_out_log_writer.h"
 #include "base/logging/etw_log_writer.h"
-#include "base/logging/fatal_report.h"
+#include "base/logging/exception_filters.h"
 #include "base/logging/file_log_writer.h"
 #include "base/logging/log_interface.h"
 #include "base/logging/logging_configuration.h"
-#include "base/path_routines.h"
+#include "base/logging/scratch_format.h"
+#include "base/module_path.h"
 #include "base/seh_guard.h"
-#include "base/system_helpers.h"
 
 namespace vireo {
 
@@ -71,23 +71,15 @@ void ReportCallAfterShutdown() {
 // fit, up to 1,048,576 characters; a longer text is cut to 1,048,575.
 void FormatMessageText(WideString* message, const wchar_t* format, va_list args) {
   for (size_t chars = kFirstMessageChars;; chars *= 2) {
-    const size_t count = chars - 1;  // one character stays for the terminator
-    message->Reserve(count);
-    wchar_t* buffer = message->data();
-    buffer[count] = L'\0';
+    message->Reserve(chars - 1);  // and the terminator
     va_list pass;
     va_copy(pass, args);
-    const int written = _vsnwprintf(buffer, count, format, pass);
+    const FormatResult text = FormatIntoVA(message->data(), chars, format, pass);
     va_end(pass);
-    if (written >= 0) {
-      message->SetLength(static_cast<size_t>(written));
-      return;
-    }
-    // -1 also reports a conversion failure, which stops short of the end of
-    // the buffer: a bigger buffer would not help, so keep what was written.
-    const size_t length = wcsnlen(buffer, count);
-    if (length < count || chars >= kMaxMessageChars) {
-      message->SetLength(length);
+    // A value that could not be converted stops the text short of a full
+    // buffer: a bigger buffer would not help, so keep what was written.
+    if (text.whole || text.length < chars - 1 || chars >= kMaxMessageChars) {
+      message->SetLength(text.length);
       return;
     }
   }
@@ -122,31 +114,30 @@ Logging::Logging() {
 }
 
 Logging::~Logging() {
-  lock_.Lock();
+  const ScopedLock hold(lock_);
   const bool completed = Guarded(
       [&] {
         shut_down_ = true;
         DeleteWriters();
       },
       &ReportAtLine<kDestructorLine>);
-  if (!completed) ::OutputDebugStringA("Unexpected exception in: vireo::Logging::~Logging\r\n");
+  if (!completed) {
+    ::OutputDebugStringA("Unexpected exception in: vireo::Logging::~Logging\r\n");
+    // The writers after the one that faulted are let go: deleted with the
+    // members, they would be torn down outside any guard.
+    for (UniqueWriter& writer : built_in_writers_) writer.release();
+  }
   initialized_ = false;
   logging_alive = false;
-  lock_.Unlock();
 }
 
 void Logging::DeleteWriters() {
   // Every writer the object created is deleted exactly once, attached or not:
   // a writer that DisableLogging detached still holds its file and its trace
-  // registration. Each pointer is cleared before its deletion, so a fault in
-  // one destructor cannot make a later one run twice.
+  // registration. The ETW writer goes first, the debug-output writer last.
   writer_count_ = 0;
   for (LogWriter*& writer : writers_) writer = nullptr;
-  LogWriter* owned[] = {etw_writer_, file_writer_, debug_out_writer_};
-  etw_writer_ = nullptr;
-  file_writer_ = nullptr;
-  debug_out_writer_ = nullptr;
-  for (LogWriter* writer : owned) delete writer;
+  for (UniqueWriter& writer : built_in_writers_) writer.reset();
 }
 
 Logging::CategoryLevel Logging::category_level(LogCategory category) const {
@@ -156,6 +147,18 @@ Logging::CategoryLevel Logging::category_level(LogCategory category) const {
 
 LogWriter* Logging::writer(int index) const {
   return index >= 0 && index < writer_count_ ? writers_[index] : nullptr;
+}
+
+FileLogWriter* Logging::file_writer() const {
+  return static_cast<FileLogWriter*>(built_in_writers_[kFileWriter].get());
+}
+
+DebugOutLogWriter* Logging::debug_out_writer() const {
+  return static_cast<DebugOutLogWriter*>(built_in_writers_[kDebugOutWriter].get());
+}
+
+EtwLogWriter* Logging::etw_writer() const {
+  return static_cast<EtwLogWriter*>(built_in_writers_[kEtwWriter].get());
 }
 
 uint64_t Logging::last_config_read() const {
@@ -215,8 +218,8 @@ void Logging::LogMessageV(uint32_t mask, LogCategory category, LogLevel level,
   const LastErrorKeeper keep_last_error;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
     if (lock_.TryLock(0)) {
+      const ScopedLock hold(lock_, ScopedLock::kAdopt);
       InternalLogMessageMaskedVA(mask, category, level, format, args);
-      lock_.Unlock();
       return;
     }
     ::Sleep(kLockRetryDelayMs);
@@ -250,16 +253,17 @@ void Logging::InternalLogMessageMaskedVA(uint32_t mask, LogCategory category, Lo
 }
 
 void Logging::FormatLinePrefix(WideString* prefix) {
-  prefix->Clear();
+  const unsigned process_id = ::GetCurrentProcessId();
+  const unsigned thread_id = ::GetCurrentThreadId();
   if (show_time_) {
     SYSTEMTIME now;
     ::GetLocalTime(&now);
-    FormatString(prefix, L"[%02d/%02d/%02d %02d:%02d:%02d.%03d]", now.wMonth, now.wDay,
-                 now.wYear % 100, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds);
+    FormatString(prefix, L"[%02d/%02d/%02d %02d:%02d:%02d.%03d][%s][%u:%u]", now.wMonth, now.wDay,
+                 now.wYear % 100, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
+                 process_label_.c_str(), process_id, thread_id);
+  } else {
+    FormatString(prefix, L"[%s][%u:%u]", process_label_.c_str(), process_id, thread_id);
   }
-  AppendFormatString(prefix, L"[%s][%u:%u]", process_label_.c_str(),
-                     static_cast<unsigned>(::GetCurrentProcessId()),
-                     static_cast<unsigned>(::GetCurrentThreadId()));
 }
 
 void Logging::DispatchRecord(uint32_t mask, const LogRecord& record) {
@@ -283,10 +287,8 @@ bool Logging::EnsureInitialized() {
     return false;
   }
   if (initialized_) return true;
-  lock_.Lock();
-  const bool result = InternalInitialize();
-  lock_.Unlock();
-  return result;
+  const ScopedLock hold(lock_);
+  return InternalInitialize();
 }
 
 bool Logging::InternalInitialize() {
@@ -324,14 +326,17 @@ bool Logging::InternalInitialize() {
 }
 
 bool Logging::ConfigureWriters() {
-  if (!etw_writer_) etw_writer_ = new EtwLogWriter();
-  if (etw_writer_) AttachWriter(etw_writer_);
+  // AttachWriter refuses a writer that could not be allocated.
+  UniqueWriter& etw = built_in_writers_[kEtwWriter];
+  if (!etw) etw.reset(new EtwLogWriter());
+  AttachWriter(etw.get());
 
   ConfigureFileLogWriter();
 
   if (log_to_debug_out_) {
-    if (!debug_out_writer_) debug_out_writer_ = new DebugOutLogWriter();
-    if (debug_out_writer_) AttachWriter(debug_out_writer_);
+    UniqueWriter& debug_out = built_in_writers_[kDebugOutWriter];
+    if (!debug_out) debug_out.reset(new DebugOutLogWriter());
+    AttachWriter(debug_out.get());
   }
   return writer_count_ > 0;
 }
@@ -340,7 +345,8 @@ void Logging::ConfigureFileLogWriter() {
   DebugTrace(L"ConfigureFileLogWriter");
   if (!log_to_file_) return;
 
-  if (!file_writer_) {
+  UniqueWriter& file = built_in_writers_[kFileWriter];
+  if (!file) {
     const WideString path = GetLogFilePath();
     if (path.empty()) {
       DebugTrace(L"no file log");
@@ -349,9 +355,9 @@ void Logging::ConfigureFileLogWriter() {
     DebugTrace(L"file log path:%s", path.c_str());
     // The writer makes a missing log folder itself, with a DACL of its own:
     // one made here would inherit what the common application data grants.
-    file_writer_ = new FileLogWriter(path.c_str(), append_to_file_, *this);
+    file.reset(new FileLogWriter(path.c_str(), append_to_file_, *this));
   }
-  if (file_writer_) AttachWriter(file_writer_);
+  AttachWriter(file.get());
 }
 
 bool Logging::AttachWriter(LogWriter* writer) {
@@ -379,7 +385,7 @@ bool Logging::DetachWriter(LogWriter* writer) {
 
 void Logging::EnableLogging() {
   if (!EnsureInitialized()) return;
-  lock_.Lock();
+  const ScopedLock hold(lock_);
   const bool completed = Guarded(
       [&] {
         if (!enabled_) {
@@ -392,19 +398,17 @@ void Logging::EnableLogging() {
     ::OutputDebugStringA("Unexpected exception in: vireo::Logging::EnableLogging\r\n");
     enabled_ = false;
   }
-  lock_.Unlock();
 }
 
 void Logging::DisableLogging() {
   if (!EnsureInitialized()) return;
-  lock_.Lock();
+  const ScopedLock hold(lock_);
   const bool completed = Guarded(
       [&] {
         if (enabled_) {
           enabled_ = false;
-          if (etw_writer_) DetachWriter(etw_writer_);
-          if (file_writer_) DetachWriter(file_writer_);
-          if (debug_out_writer_) DetachWriter(debug_out_writer_);
+          // DetachWriter finds no writer that was never made.
+          for (const UniqueWriter& writer : built_in_writers_) DetachWriter(writer.get());
         }
       },
       &ReportAtLine<kDisableLoggingLine>);
@@ -412,7 +416,6 @@ void Logging::DisableLogging() {
     ::OutputDebugStringA("Unexpected exception in: vireo::Logging::DisableLogging\r\n");
     enabled_ = false;
   }
-  lock_.Unlock();
 }
 
 }  // namespace vireo

@@ -11,6 +11,7 @@
 #include "base/critical_section_lock.h"
 #include "base/logging/log_types.h"
 #include "base/logging/log_writer.h"
+#include "base/logging/unique_writer.h"
 #include "base/owned_string.h"
 
 namespace vireo {
@@ -89,9 +90,9 @@ class Logging {
   CategoryLevel category_level(LogCategory category) const;
   int writer_count() const { return writer_count_; }
   LogWriter* writer(int index) const;
-  FileLogWriter* file_writer() const { return file_writer_; }
-  DebugOutLogWriter* debug_out_writer() const { return debug_out_writer_; }
-  EtwLogWriter* etw_writer() const { return etw_writer_; }
+  FileLogWriter* file_writer() const;
+  DebugOutLogWriter* debug_out_writer() const;
+  EtwLogWriter* etw_writer() const;
 
  private:
   bool InternalInitialize();
@@ -124,10 +125,10 @@ class Logging {
   WideString ini_file_path_;
   int writer_count_ = 0;
   LogWriter* writers_[kMaxWriters] = {};
-  // Owned from creation to destruction; created at most once each.
-  FileLogWriter* file_writer_ = nullptr;
-  DebugOutLogWriter* debug_out_writer_ = nullptr;
-  EtwLogWriter* etw_writer_ = nullptr;
+  // The writers the object makes, in the order of their deletion; owned from
+  // creation to destruction and created at most once each.
+  enum BuiltInWriter { kEtwWriter, kFileWriter, kDebugOutWriter, kBuiltInWriterCount };
+  UniqueWriter built_in_writers_[kBuiltInWriterCount];
 };
 
 // The process-wide object. It is constructed before the program's other static

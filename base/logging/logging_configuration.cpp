@@ -5,6 +5,7 @@
 #include "base/logging/log_interface.h"
 #include "base/logging/logging.h"
 #include "base/path_routines.h"
+#include "base/unique_handle.h"
 
 namespace vireo {
 
@@ -47,17 +48,16 @@ WideString ComputeIniFilePath() {
 
 bool ReadLogToFileOverride() {
   DebugTrace(L"RegPath:%s", kUpdateDevKey);
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUpdateDevKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+  UniqueRegistryKey key;
+  if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kUpdateDevKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) {
     return false;
   }
   DWORD type = REG_NONE;
   DWORD data = 0;
   DWORD size = sizeof(data);
-  const LONG result =
-      ::RegQueryValueExW(key, kLogToFileValue, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
-  ::RegCloseKey(key);
-  return result == ERROR_SUCCESS && type == REG_DWORD && data != 0;
+  return ::RegQueryValueExW(key.get(), kLogToFileValue, nullptr, &type,
+                            reinterpret_cast<BYTE*>(&data), &size) == ERROR_SUCCESS &&
+         type == REG_DWORD && data != 0;
 }
 
 WideString Logging::FindIniFile() const {

@@ -5,7 +5,7 @@
 #include <utility>
 
 #include "base/fatal_error.h"
-#include "base/logging/fatal_report.h"
+#include "base/logging/scratch_format.h"
 #include "base/security/dacl.h"
 #include "base/security/sid.h"
 #include "base/unique_handle.h"

@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/system_helpers.h"
+#include "base/os_version.h"
 
 namespace vireo {
 namespace {

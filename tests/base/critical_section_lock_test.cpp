@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 
 namespace vireo {
 namespace {
@@ -67,6 +68,33 @@ TEST(CriticalSectionLock, TryLockGetsTheLockOnceTheHolderLetsGo) {
   other.release();
   EXPECT_TRUE(lock.TryLock(60000));
   EXPECT_TRUE(lock.Unlock());
+}
+
+// Whether another thread can take `lock` at once (it lets go of it again).
+bool FreeForAnotherThread(CriticalSectionLock* lock) {
+  bool taken = false;
+  std::thread([&] {
+    taken = lock->TryLock(0);
+    if (taken) lock->Unlock();
+  }).join();
+  return taken;
+}
+
+TEST(ScopedLock, HoldsTheLockForItsScopeOnly) {
+  CriticalSectionLock lock;
+  {
+    const ScopedLock hold(lock);
+    EXPECT_FALSE(FreeForAnotherThread(&lock));
+  }
+  EXPECT_TRUE(FreeForAnotherThread(&lock));
+
+  // Adopted after a TryLock: the one hold this thread took is left once.
+  ASSERT_TRUE(lock.TryLock(0));
+  {
+    const ScopedLock hold(lock, ScopedLock::kAdopt);
+    EXPECT_FALSE(FreeForAnotherThread(&lock));
+  }
+  EXPECT_TRUE(FreeForAnotherThread(&lock));
 }
 
 TEST(CriticalSectionLock, WorksThroughTheAbstractInterface) {

@@ -13,7 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "base/system_helpers.h"
+#include "base/sync_mutex.h"
+#include "base/unique_handle.h"
 #include "tests/base/debug_output_recorder.h"
 #include "tests/support/scratch_folder.h"
 
@@ -109,18 +110,18 @@ TEST(BuildLogMutexSecurity, GivesTheRecordAndBothDescriptorForms) {
 TEST(BuildLogMutexSecurity, AFreshMutexCarriesTheDaclAndAnExistingOneKeepsItsOwn) {
   const std::wstring name = L"vireo_log_mutex_test_" + std::to_wstring(GetCurrentProcessId());
   SecurityAttributes security = BuildLogMutexSecurity();
-  HANDLE mutex = CreateSyncMutex(name.c_str(), security.get());
-  ASSERT_NE(mutex, nullptr) << GetLastError();
+  const UniqueKernelHandle mutex = CreateSyncMutex(name.c_str(), security.get());
+  ASSERT_TRUE(mutex) << GetLastError();
   EXPECT_EQ(GetLastError(), 0u);
 
   // The creating handle has only the access to wait and release; read the
   // security through a second one.
-  HANDLE reader = OpenMutexW(READ_CONTROL, FALSE, name.c_str());
-  ASSERT_NE(reader, nullptr) << GetLastError();
+  const UniqueKernelHandle reader(OpenMutexW(READ_CONTROL, FALSE, name.c_str()));
+  ASSERT_TRUE(reader) << GetLastError();
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ACL* dacl = nullptr;
   PSID owner = nullptr;
-  ASSERT_EQ(GetSecurityInfo(reader, SE_KERNEL_OBJECT,
+  ASSERT_EQ(GetSecurityInfo(reader.get(), SE_KERNEL_OBJECT,
                             DACL_SECURITY_INFORMATION | OWNER_SECURITY_INFORMATION, &owner, nullptr,
                             &dacl, nullptr, &descriptor),
             static_cast<DWORD>(ERROR_SUCCESS));
@@ -130,17 +131,15 @@ TEST(BuildLogMutexSecurity, AFreshMutexCarriesTheDaclAndAnExistingOneKeepsItsOwn
   LocalFree(descriptor);
 
   // A second creation opens the same mutex; its descriptor is not applied.
-  HANDLE again = CreateSyncMutex(name.c_str(), nullptr);
+  const UniqueKernelHandle again = CreateSyncMutex(name.c_str(), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  ASSERT_NE(again, nullptr);
+  ASSERT_TRUE(again);
   descriptor = nullptr;
-  ASSERT_EQ(GetSecurityInfo(reader, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
-                            &dacl, nullptr, &descriptor),
+  ASSERT_EQ(GetSecurityInfo(reader.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor),
             static_cast<DWORD>(ERROR_SUCCESS));
   EXPECT_EQ(dacl->AceCount, 3u);
   LocalFree(descriptor);
-
-  for (HANDLE handle : {again, reader, mutex}) CloseHandle(handle);
 }
 
 // What the replaced SetSecurityInfo was asked to write.

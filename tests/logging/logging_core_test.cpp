@@ -15,7 +15,7 @@
 
 #include "base/logging/debug_out_log_writer.h"
 #include "base/logging/etw_log_writer.h"
-#include "base/logging/fatal_report.h"
+#include "base/logging/exception_filters.h"
 #include "base/logging/file_log_writer.h"
 #include "base/logging/log_interface.h"
 #include "base/seh_guard.h"

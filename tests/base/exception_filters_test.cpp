@@ -1,4 +1,4 @@
-#include "base/logging/fatal_report.h"
+#include "base/logging/exception_filters.h"
 
 #include <windows.h>
 
@@ -7,13 +7,16 @@
 #include <string>
 
 #include "base/seh_guard.h"
+#include "tests/base/clipboard_text.h"
 #include "tests/base/debug_output_recorder.h"
 
 namespace vireo {
 namespace {
 
+using test::ClipboardText;
+
 constexpr DWORD kBreakpoint = 0x80000003;
-constexpr wchar_t kChildVariable[] = L"CORVANE_FATAL_REPORT_CHILD";
+constexpr wchar_t kChildVariable[] = L"CORVANE_EXCEPTION_REPORT_CHILD";
 
 // The report box as the tests see it: the last text, caption, style and
 // owner, and the answer to give.
@@ -35,7 +38,7 @@ int WINAPI AnswerReportBox(HWND owner, LPCWSTR text, LPCWSTR caption, UINT style
   return box.answer;
 }
 
-class FatalReportTest : public ::testing::Test {
+class ReportLoggingExceptionTest : public ::testing::Test {
  protected:
   void SetUp() override {
     box = ReportBox();
@@ -44,20 +47,7 @@ class FatalReportTest : public ::testing::Test {
   void TearDown() override { SetReportBoxForTesting(nullptr); }
 };
 
-std::wstring ClipboardText() {
-  std::wstring text;
-  if (!OpenClipboard(nullptr)) return L"<clipboard cannot be opened>";
-  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
-    if (const auto* locked = static_cast<const wchar_t*>(GlobalLock(data))) {
-      text = locked;
-      GlobalUnlock(data);
-    }
-  }
-  CloseClipboard();
-  return text;
-}
-
-TEST_F(FatalReportTest, AFaultIsReportedInTheBoxAndOnTheClipboard) {
+TEST_F(ReportLoggingExceptionTest, AFaultIsReportedInTheBoxAndOnTheClipboard) {
   int* volatile null_target = nullptr;
   const bool returned =
       Guarded([&] { *null_target = 1; },
@@ -75,7 +65,7 @@ TEST_F(FatalReportTest, AFaultIsReportedInTheBoxAndOnTheClipboard) {
   EXPECT_EQ(ClipboardText(), expected);
 }
 
-TEST_F(FatalReportTest, IgnoreAndABoxThatFailedBothHandleTheFault) {
+TEST_F(ReportLoggingExceptionTest, IgnoreAndABoxThatFailedBothHandleTheFault) {
   for (const int answer : {IDIGNORE, 0}) {
     SCOPED_TRACE(answer);
     box.answer = answer;
@@ -84,7 +74,7 @@ TEST_F(FatalReportTest, IgnoreAndABoxThatFailedBothHandleTheFault) {
   }
 }
 
-TEST_F(FatalReportTest, BreakpointsAreNeitherReportedNorHandled) {
+TEST_F(ReportLoggingExceptionTest, BreakpointsAreNeitherReportedNorHandled) {
   EXPECT_EQ(ReportLoggingException(kBreakpoint, 567), EXCEPTION_CONTINUE_SEARCH);
   EXPECT_EQ(box.shown, 0);
 
@@ -107,7 +97,7 @@ TEST_F(FatalReportTest, BreakpointsAreNeitherReportedNorHandled) {
   EXPECT_EQ(box.shown, 0);
 }
 
-TEST_F(FatalReportTest, RetryRaisesABreakpointFromTheFilter) {
+TEST_F(ReportLoggingExceptionTest, RetryRaisesABreakpointFromTheFilter) {
   box.answer = IDRETRY;
   DWORD caught = 0;
   // Without a debugger something must take the breakpoint; here a guard does.
@@ -121,19 +111,19 @@ TEST_F(FatalReportTest, RetryRaisesABreakpointFromTheFilter) {
 }
 
 // Runs in a child process (see AbortEndsTheProcess): answers Abort.
-TEST_F(FatalReportTest, ChildAnswersAbort) {
+TEST_F(ReportLoggingExceptionTest, ChildAnswersAbort) {
   if (!GetEnvironmentVariableW(kChildVariable, nullptr, 0)) GTEST_SKIP() << "only as a child";
   box.answer = IDABORT;
   ReportLoggingException(0xC0000005, 567);
   ADD_FAILURE() << "Abort returned";
 }
 
-TEST_F(FatalReportTest, AbortEndsTheProcess) {
+TEST_F(ReportLoggingExceptionTest, AbortEndsTheProcess) {
   if (GetEnvironmentVariableW(kChildVariable, nullptr, 0)) GTEST_SKIP() << "the child itself";
   wchar_t program[MAX_PATH];
   ASSERT_NE(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
-  std::wstring command_line =
-      L"\"" + std::wstring(program) + L"\" --gtest_filter=FatalReportTest.ChildAnswersAbort";
+  std::wstring command_line = L"\"" + std::wstring(program) +
+                              L"\" --gtest_filter=ReportLoggingExceptionTest.ChildAnswersAbort";
   SetEnvironmentVariableW(kChildVariable, L"1");
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
@@ -172,63 +162,6 @@ TEST(SehSendMinidump, LeavesTheFaultToAnAttachedDebugger) {
   being_debugged = 0;
   ASSERT_TRUE(present);
   EXPECT_EQ(decision, EXCEPTION_CONTINUE_SEARCH);
-}
-
-TEST(CopyTextToClipboard, PutsUnicodeTextOnTheClipboard) {
-  CopyTextToClipboard(L"first");
-  const std::wstring text = L"Ünïcødé \x4E2D\x6587 line\r\nnext";
-  CopyTextToClipboard(text.c_str());
-  EXPECT_EQ(ClipboardText(), text);
-  CopyTextToClipboard(L"");
-  EXPECT_EQ(ClipboardText(), L"");
-}
-
-TEST(ScratchFormat, FormatsIntoThreeRotatingBuffers) {
-  const wchar_t* first = ScratchFormat(L"%s %d", L"one", 1);
-  const wchar_t* second = ScratchFormat(L"%s %d", L"two", 2);
-  const wchar_t* third = ScratchFormat(L"%s %d", L"three", 3);
-  EXPECT_NE(first, second);
-  EXPECT_NE(second, third);
-  EXPECT_NE(first, third);
-  EXPECT_STREQ(first, L"one 1");
-  EXPECT_STREQ(second, L"two 2");
-  EXPECT_STREQ(third, L"three 3");
-  const wchar_t* fourth = ScratchFormat(L"%S", "four");
-  EXPECT_EQ(fourth, first);
-  EXPECT_STREQ(fourth, L"four");
-  EXPECT_STREQ(second, L"two 2");
-}
-
-TEST(ScratchFormat, CutsLongLinesWhereThePlatformFormatterStops) {
-  const std::wstring long_text(3000, L'z');
-  const std::wstring text = ScratchFormat(L"%s", long_text.c_str());
-  // 1,024 characters on Windows; Wine keeps one for the terminator.
-  EXPECT_GE(text.size(), 1023u);
-  EXPECT_LE(text.size(), 1024u);
-  EXPECT_EQ(text.find_first_not_of(L'z'), std::wstring::npos);
-}
-
-DWORD WINAPI FormatFiveOnAThread(void*) {
-  return wcscmp(ScratchFormat(L"%d", 5), L"5") == 0 ? 0 : 1;
-}
-
-TEST(ScratchFormat, AFaultWhileFormattingGivesSprintfFailure) {
-  const auto* bad = reinterpret_cast<const wchar_t*>(16);
-  EXPECT_STREQ(ScratchFormat(L"%s", bad), L"sprintf failure");
-  // The lock was released: another thread formats at once.
-  HANDLE thread = CreateThread(nullptr, 0, &FormatFiveOnAThread, nullptr, 0, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
-  DWORD exit_code = 1;
-  GetExitCodeThread(thread, &exit_code);
-  CloseHandle(thread);
-  EXPECT_EQ(exit_code, 0u);
-}
-
-TEST(ScratchFormat, AllocatesAgainAfterTheBuffersWereReleased) {
-  ScratchFormat(L"before");
-  ReleaseScratchFormatBuffers();
-  ReleaseScratchFormatBuffers();
-  EXPECT_STREQ(ScratchFormat(L"after %d", 2), L"after 2");
 }
 
 }  // namespace

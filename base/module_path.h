@@ -1,0 +1,22 @@
+#pragma once
+// The file behind a loaded module: its full path, its name, its name without
+// the extension.
+
+#include <windows.h>
+
+#include "base/owned_string.h"
+
+namespace vireo {
+
+// Full path of `module`'s file (null: the executable). The buffer starts at
+// MAX_PATH and grows until the whole path fits. Empty when the platform rejects
+// the module.
+WideString GetModuleFilePath(HMODULE module);
+
+// Last component of `module`'s path, e.g. "CorvaneUpdateSetup.exe"; empty on failure.
+WideString GetModuleName(HMODULE module);
+
+// GetModuleName without its last extension, e.g. "CorvaneUpdateSetup"; empty on failure.
+WideString GetModuleNameWithoutExtension(HMODULE module);
+
+}  // namespace vireo
