@@ -63,7 +63,7 @@ DWORD MetaInstaller::ExtractAndRun() {
   }
   exit_code_ = kRunFailed;
   if (exe_path_.empty()) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"no program in the payload");
+    VIREO_LOG(LC_CORE, LL_ERROR, L"no program to start");
     return kRunFailed;
   }
   LaunchChild();

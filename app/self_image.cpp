@@ -110,13 +110,8 @@ bool SelfImage::CopyTo(const wchar_t* target) const {
 }
 
 NarrowString SelfImage::ReadTag() const {
-  MappedFile image;
-  if (!file_ || !image.open(file_.get())) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTag OpenFailed Failed err:%d module_file_name:%s",
-              ::GetLastError(), L"(the stub's own file)");
-    return NarrowString();
-  }
-  return vireo::ReadTag(image);
+  if (!file_) ::SetLastError(ERROR_INVALID_HANDLE);
+  return ExtractTag(file_.get(), L"(the stub's own file)");
 }
 
 }  // namespace vireo

@@ -7,9 +7,11 @@
 
 #include <cstdint>
 
+#include "base/heap.h"
+
 namespace vireo {
 
-class LockInterface {
+class LockInterface : public ProcessHeapObject {
  public:
   virtual ~LockInterface() = default;
   // Both return true once done.

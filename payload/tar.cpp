@@ -78,7 +78,7 @@ bool Tar::ExtractOneFile(bool* done) {
       return false;
     case TarStep::kUnsafeName:
       ::SetLastError(ERROR_INVALID_NAME);
-      LogFailedCall(L"tar member name", name.c_str());
+      LogFailedCall(L"tar header", name.c_str());
       return false;
     case TarStep::kPositionUnavailable:
       LogFailedCall(L"SetFilePointer");

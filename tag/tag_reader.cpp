@@ -50,20 +50,36 @@ NarrowString GetTag(HMODULE module) {
   return ExtractTag(path);
 }
 
+namespace {
+
+// ReadTag over `file` once it was opened; logs and yields no tag when it was not.
+NarrowString ReadOpenedTag(MappedFile& file, bool opened, const wchar_t* label) {
+  if (!opened) {
+    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTag OpenFailed Failed err:%d module_file_name:%s",
+              ::GetLastError(), label);
+    return NarrowString();
+  }
+  NarrowString tag = ReadTag(file);
+  file.close();
+  return tag;
+}
+
+}  // namespace
+
 NarrowString ExtractTag(const wchar_t* file_name) {
   if (!file_name) {
     VIREO_LOG(LC_CORE, 2, L"ExtractTag empty module_file_name");
     return NarrowString();
   }
   MappedFile file;
-  if (!file.open(file_name)) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTag OpenFailed Failed err:%d module_file_name:%s",
-              ::GetLastError(), file_name);
-    return NarrowString();
-  }
-  NarrowString tag = ReadTag(file);
-  file.close();
-  return tag;
+  const bool opened = file.open(file_name);
+  return ReadOpenedTag(file, opened, file_name);
+}
+
+NarrowString ExtractTag(HANDLE file, const wchar_t* label) {
+  MappedFile mapped;
+  const bool opened = file != INVALID_HANDLE_VALUE && mapped.open(file);
+  return ReadOpenedTag(mapped, opened, label);
 }
 
 NarrowString ReadTag(MappedFile& file) {

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "base/heap.h"
 #include "base/owned_string.h"
 #include "base/read_only_mapping.h"
 
@@ -15,7 +16,7 @@ namespace vireo {
 
 // A file mapped read-only as a whole, and where the last tag lookup found its
 // certificate table.
-class MappedFile {
+class MappedFile : public ProcessHeapObject {
  public:
   MappedFile() = default;
   MappedFile(const MappedFile&) = delete;
@@ -55,6 +56,11 @@ NarrowString GetTag(HMODULE module);
 // The tag of the file `file_name` (may be null); empty when there is none or
 // the file cannot be opened.
 NarrowString ExtractTag(const wchar_t* file_name);
+
+// The tag of the file open as `file` (read access), which stays the caller's;
+// `label` names it in the log line when it cannot be mapped. Empty when there
+// is none.
+NarrowString ExtractTag(HANDLE file, const wchar_t* label);
 
 // The tag of an open file: the stored text up to its first zero byte (all of
 // it when it has none), without terminator. Empty when the file is not open,

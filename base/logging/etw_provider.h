@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "base/heap.h"
+
 namespace vireo {
 
 // The platform's trace calls. Tests replace them: Wine never enables a
@@ -27,7 +29,7 @@ const EtwTraceApi& CurrentEtwTraceApi();
 // Pass null to restore advapi32's calls. The table must outlive its use.
 void SetEtwTraceApiForTesting(const EtwTraceApi* api);
 
-class EtwProvider {
+class EtwProvider : public ProcessHeapObject {
  public:
   // Registers nothing yet: a derived class calls Register once it is fully
   // built, because the callback may run on a platform thread at once.

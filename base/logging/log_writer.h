@@ -9,13 +9,9 @@
 
 namespace vireo {
 
-class LogWriter {
+// Writers live on the process heap (ProcessHeapObject).
+class LogWriter : public ProcessHeapObject {
  public:
-  // Writers live on the process heap; a new-expression yields null when the
-  // heap is exhausted, and the stub links no throwing allocator.
-  static void* operator new(size_t size) noexcept { return HeapAllocate(size); }
-  static void operator delete(void* block) { HeapRelease(block); }
-
   LogWriter() = default;
   LogWriter(const LogWriter&) = delete;
   LogWriter& operator=(const LogWriter&) = delete;
