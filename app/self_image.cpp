@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "base/heap.h"
 #include "base/logging/log_interface.h"
-#include "base/read_only_mapping.h"
 #include "tag/tag_reader.h"
 
 namespace vireo {
@@ -78,35 +78,40 @@ bool SelfImage::Open(HMODULE module) {
 }
 
 bool SelfImage::CopyTo(const wchar_t* target) const {
-  LARGE_INTEGER size = {};
-  if (!file_ || !::GetFileSizeEx(file_.get(), &size)) {
-    if (!file_) ::SetLastError(ERROR_INVALID_HANDLE);
+  if (!file_) {
+    ::SetLastError(ERROR_INVALID_HANDLE);
     return false;
   }
-  ReadOnlyMapping image;
-  if (!image.open(file_.get())) return false;
-  if (static_cast<uint64_t>(size.QuadPart) > image.mapped_size()) {
-    ::SetLastError(ERROR_FILE_INVALID);
+  // Read a chunk at a time rather than mapped whole: a view of the file would
+  // page in a second copy of the image beside the one the loader mapped.
+  const UniqueHeapBlock buffer(HeapAllocate(kCopyChunkBytes));
+  if (!buffer) {
+    ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return false;
   }
-
   UniqueFile copy(::CreateFileW(target, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!copy) return false;
-  const uint8_t* bytes = image.view();
-  uint64_t remaining = static_cast<uint64_t>(size.QuadPart);
-  while (remaining > 0) {
-    const DWORD chunk = remaining < kCopyChunkBytes ? static_cast<DWORD>(remaining) : kCopyChunkBytes;
+  // Each read names its offset, so the handle's position (which the header
+  // check and nobody else uses) does not matter.
+  OVERLAPPED at = {};
+  for (;;) {
+    DWORD read = 0;
+    if (!::ReadFile(file_.get(), buffer.get(), kCopyChunkBytes, &read, &at)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) return true;
+      return false;
+    }
+    if (read == 0) return true;
     DWORD written = 0;
-    if (!::WriteFile(copy.get(), bytes, chunk, &written, nullptr)) return false;
-    if (written != chunk) {
+    if (!::WriteFile(copy.get(), buffer.get(), read, &written, nullptr)) return false;
+    if (written != read) {
       ::SetLastError(ERROR_WRITE_FAULT);
       return false;
     }
-    bytes += chunk;
-    remaining -= chunk;
+    const uint64_t next = ((static_cast<uint64_t>(at.OffsetHigh) << 32) | at.Offset) + read;
+    at.Offset = static_cast<DWORD>(next);
+    at.OffsetHigh = static_cast<DWORD>(next >> 32);
   }
-  return true;
 }
 
 NarrowString SelfImage::ReadTag() const {
