@@ -11,6 +11,7 @@
 #                                                a signed (time-stamped, dual-signed),
 #                                                tagged, verified stub
 #   ./build.sh bench [--quick]                   the whole-run benchmark
+#   ./build.sh bench-limit                       the largest payload a 32-bit stub unpacks
 #   ./build.sh pictures                          pictures of the failure box into docs/
 #   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
 #                                                run the fuzz targets (default all, 60 s each)
@@ -438,6 +439,13 @@ cmd_bench() {
   "$ROOT/bench/run_bench.sh" "$BUILD" "$@"
 }
 
+cmd_bench_limit() {
+  setup
+  build_all
+  start_wine
+  "$ROOT/bench/payload_limit.sh" "$BUILD" "$@"
+}
+
 # libFuzzer runs of the targets that tests/fuzz/CMakeLists.txt lists (the byte
 # parsers of the stub and of the release tools), all of them or those named,
 # each for SECONDS (or until RUNS executions, if sooner) against a working copy
@@ -532,6 +540,7 @@ case "${1:-}" in
   stub) shift; cmd_stub "$@";;
   release) shift; cmd_release "$@";;
   bench) shift; cmd_bench "$@";;
+  bench-limit) shift; cmd_bench_limit "$@";;
   fuzz) shift; cmd_fuzz "$@";;
   pictures) shift; cmd_pictures "$@";;
   *) sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 2;;
