@@ -117,6 +117,7 @@ largest_block() {
 }
 
 REPORT="$OUT/results.md"
+shown() { case "$1" in [0-9]*) echo "$1 MiB";; no-start) echo "the image does not load";; *) echo "$1";; esac; }
 MARKER="payload-limit-probe:"
 {
   echo "# The largest payload the stub unpacks"
@@ -140,8 +141,8 @@ for mb in $RESOURCES; do
   HEADER_AT=$((HEADER_AT - 13))
   set_large_address_aware 1; aware=$(largest_block)
   set_large_address_aware 0; unaware=$(largest_block)
-  say "$mb MB: $aware MiB (large-address aware), $unaware MiB (not)"
-  echo "| $mb MB | $aware MiB | $unaware MiB |" >> "$REPORT"
+  say "$mb MB: $(shown "$aware") (large-address aware), $(shown "$unaware") (not)"
+  echo "| $mb MB | $(shown "$aware") | $(shown "$unaware") |" >> "$REPORT"
 done
 cat "$REPORT"
 say "written to $REPORT"
