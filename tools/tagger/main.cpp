@@ -15,10 +15,12 @@
 #include "tools/tagger/tag_commands.h"
 #include "tools/tagger/tag_list.h"
 #include "tools/tagger/tag_tool_error.h"
+#include "tools/tag_server/server_options.h"
+#include "tools/tag_server/tag_server.h"
 
 namespace {
 
-constexpr char kUsage[] =
+constexpr char kUsageStart[] =
     "corvane-tag stamps the distributor's tag into a signed CorvaneUpdateSetup.exe,\n"
     "reads it back as the stub reads it, and removes it. The signature stays valid.\n"
     "\n"
@@ -27,6 +29,7 @@ constexpr char kUsage[] =
     "  corvane-tag get STUB.exe\n"
     "  corvane-tag clear STUB.exe [-o OUT.exe]\n"
     "  corvane-tag set-many STUB.exe TAGS.txt -o DIR\n"
+    "  corvane-tag serve --stub STUB.exe [--listen ADDR:PORT] [OPTIONS]\n"
     "  corvane-tag --help\n"
     "\n"
     "set    puts TAG (for example \"appguid={...}&appname=...&needsadmin=false\") into\n"
@@ -46,7 +49,9 @@ constexpr char kUsage[] =
     "       a path separator, \"..\", a character Windows refuses, or repeat another\n"
     "       line's name in any letter case. Every line is checked first: when any\n"
     "       is refused, each such line is reported with its number and nothing is\n"
-    "       written.\n"
+    "       written.\n";
+
+constexpr char kUsageEnd[] =
     "\n"
     "  -o, --output FILE   write the result to FILE instead of replacing STUB.exe\n"
     "                      (set-many: the folder to write into, made if missing)\n"
@@ -227,16 +232,26 @@ int SetMany(const std::vector<std::string>& args) {
   return 0;
 }
 
+int Serve(const std::vector<std::string>& args) {
+  return vireo::tag_server::RunTagServer(vireo::tag_server::ParseServerOptions(args));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   return vireo::tools::RunToolMain(
       argc, argv, {"corvane-tag"}, [](const std::vector<std::string>& args) {
         if (WantsHelp(args)) {
-          std::fputs(kUsage, stdout);
+          std::fputs(kUsageStart, stdout);
+          std::fputs(vireo::tag_server::kServeUsage, stdout);
+          std::fputs(kUsageEnd, stdout);
           return 0;
         }
         return vireo::tools::RunToolCommand(
-            args, {{"set", Set}, {"get", Get}, {"clear", Clear}, {"set-many", SetMany}});
+            args, {{"set", Set},
+                   {"get", Get},
+                   {"clear", Clear},
+                   {"set-many", SetMany},
+                   {"serve", Serve}});
       });
 }

@@ -48,25 +48,25 @@ constexpr uint32_t kTableAlignment = 8;
 
 // Callers check every offset against the file first; these checks only turn
 // a mistake in that into an exception instead of a stray access.
-void CheckField(const std::vector<uint8_t>& bytes, size_t at, size_t size) {
-  if (at > bytes.size() || bytes.size() - at < size) {
+void CheckField(size_t image_size, size_t at, size_t size) {
+  if (at > image_size || image_size - at < size) {
     throw std::logic_error("PE field at " + std::to_string(at) + " lies outside the " +
-                           std::to_string(bytes.size()) + "-byte image");
+                           std::to_string(image_size) + "-byte image");
   }
 }
 
-uint16_t ReadLe16(const std::vector<uint8_t>& bytes, size_t at) {
-  CheckField(bytes, at, 2);
-  return ReadLittleEndian16(bytes.data() + at);
+uint16_t ReadLe16(tools::ByteRange bytes, size_t at) {
+  CheckField(bytes.size, at, 2);
+  return ReadLittleEndian16(bytes.data + at);
 }
 
-uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
-  CheckField(bytes, at, 4);
-  return ReadLittleEndian32(bytes.data() + at);
+uint32_t ReadLe32(tools::ByteRange bytes, size_t at) {
+  CheckField(bytes.size, at, 4);
+  return ReadLittleEndian32(bytes.data + at);
 }
 
 void WriteLe32(std::vector<uint8_t>& bytes, size_t at, uint32_t value) {
-  CheckField(bytes, at, 4);
+  CheckField(bytes.size(), at, 4);
   WriteLittleEndian32(bytes.data() + at, value);
 }
 
@@ -82,10 +82,10 @@ std::string Hex(uint32_t value) {
 }
 
 // A section's name for a message: its printable bytes up to the first zero.
-std::string SectionName(const std::vector<uint8_t>& file, size_t at) {
+std::string SectionName(tools::ByteRange file, size_t at) {
   std::string name;
-  for (size_t i = 0; i < kSectionNameSize && file[at + i] != 0; ++i) {
-    const char c = static_cast<char>(file[at + i]);
+  for (size_t i = 0; i < kSectionNameSize && file.data[at + i] != 0; ++i) {
+    const char c = static_cast<char>(file.data[at + i]);
     name += c >= 0x20 && c <= 0x7E ? c : '?';
   }
   return name;
@@ -94,7 +94,7 @@ std::string SectionName(const std::vector<uint8_t>& file, size_t at) {
 // Rewriting the table truncates the file at `table` and writes the new entry
 // from there on; the headers (with the checksum and data directory fields
 // rewritten afterwards) and every section's raw data must lie before it.
-void CheckNothingOverlapsTable(const std::vector<uint8_t>& file, uint32_t pe, uint32_t table) {
+void CheckNothingOverlapsTable(tools::ByteRange file, uint32_t pe, uint32_t table) {
   const uint32_t optional_size = ReadLe16(file, pe + kOptionalHeaderSizeField);
   if (optional_size < kMinOptionalHeaderSize) {
     throw TagToolError("the optional header is " + std::to_string(optional_size) +
@@ -129,16 +129,16 @@ void CheckNothingOverlapsTable(const std::vector<uint8_t>& file, uint32_t pe, ui
 
 }  // namespace
 
-SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
-  if (file.size() > UINT32_MAX) {
+SignedImage ParseSignedImage(tools::ByteRange file) {
+  if (file.size > UINT32_MAX) {
     throw TagToolError("the file is 4 GiB or larger; the stub cannot map it");
   }
-  if (file.size() < 64 || file[0] != 'M' || file[1] != 'Z') {
+  if (file.size < 64 || file.data[0] != 'M' || file.data[1] != 'Z') {
     throw TagToolError("not a Windows executable (no MZ header)");
   }
   const uint32_t pe = ReadLe32(file, kPeHeaderOffsetField);
-  if (static_cast<uint64_t>(pe) + kNtHeadersSize > file.size() || file[pe] != 'P' ||
-      file[pe + 1] != 'E' || file[pe + 2] != 0 || file[pe + 3] != 0) {
+  if (static_cast<uint64_t>(pe) + kNtHeadersSize > file.size || file.data[pe] != 'P' ||
+      file.data[pe + 1] != 'E' || file.data[pe + 2] != 0 || file.data[pe + 3] != 0) {
     throw TagToolError("not a PE image (no complete PE header)");
   }
   const uint16_t machine = ReadLe16(file, pe + kMachineField);
@@ -159,10 +159,10 @@ SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
   if (ReadLe32(file, pe + kDirectoryCountField) <= kCertificateDirectory || table == 0) {
     throw TagToolError("the file is not signed (it has no certificate table); sign it first");
   }
-  if (static_cast<uint64_t>(table) + table_size != file.size()) {
+  if (static_cast<uint64_t>(table) + table_size != file.size) {
     throw TagToolError("the certificate table is not at the end of the file (offset " +
                        std::to_string(table) + ", size " + std::to_string(table_size) +
-                       ", file size " + std::to_string(file.size()) + ")");
+                       ", file size " + std::to_string(file.size) + ")");
   }
   CheckNothingOverlapsTable(file, pe, table);
   image.table_offset = table;
@@ -178,8 +178,8 @@ SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
   }
   // Only zero padding may follow the first entry: a second entry would be a
   // second signature, which rewriting the table must not drop.
-  for (uint64_t at = table + AlignUp(entry_length); at < file.size(); ++at) {
-    if (file[at] != 0) {
+  for (uint64_t at = table + AlignUp(entry_length); at < file.size; ++at) {
+    if (file.data[at] != 0) {
       throw TagToolError(
           "the certificate table holds more than one entry; only single-entry tables are "
           "supported");
@@ -188,7 +188,7 @@ SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
 
   image.signed_data_offset = table + kCertificateHeaderSize;
   image.signed_data_size = static_cast<uint32_t>(SignedDataSize(
-      file.data() + image.signed_data_offset, entry_length - kCertificateHeaderSize));
+      file.data + image.signed_data_offset, entry_length - kCertificateHeaderSize));
   return image;
 }
 

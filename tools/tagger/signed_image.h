@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "tools/common/file_io.h"
+
 namespace vireo::tagger {
 
 struct SignedImage {
@@ -20,7 +22,12 @@ struct SignedImage {
 // reason, for anything but a PE32 image (a PE32+ or AMD64 image included) with
 // a certificate table that ends the file and holds one PKCS#7 entry. Bytes
 // after the DER block inside that entry are not kept by WithSignedData.
-SignedImage ParseSignedImage(const std::vector<uint8_t>& file);
+// Reads only the DOS and PE headers, the section table and the certificate
+// table, so `file` may be a view in which only those are filled in.
+SignedImage ParseSignedImage(tools::ByteRange file);
+inline SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
+  return ParseSignedImage(tools::ByteRange{file.data(), file.size()});
+}
 
 // Signature, file header and a PE32 optional header with 16 data directories:
 // what the stub's reader looks at before the certificate table.

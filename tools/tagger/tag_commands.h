@@ -4,15 +4,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "tools/common/file_io.h"
 #include "tools/tagger/signed_data.h"
 #include "tools/tagger/signed_image.h"
+#include "tools/tagger/tag_planner.h"
 
 namespace vireo::tagger {
 
@@ -34,20 +33,12 @@ TagResult SetTag(std::vector<uint8_t> file, const std::string& tag);
 // `file` is taken over, not copied.
 TagResult ClearTag(std::vector<uint8_t> file);
 
-// A stub to be written by BatchTagger: what differs from the signed stub.
-struct PlannedStub {
-  Bytes headers;          // the file's first bytes, checksum and table size set
-  Bytes tail;             // from an even offset before the table to the end
-  size_t file_size = 0;
-  size_t record_area = 0;  // as TagResult::record_area
-};
-
 // One signed stub tagged with many tags (set-many): the file is read and
 // parsed once, its earlier tag removed once, and each tag then costs its
 // carrier certificate, the signature block, the certificate table and the
-// checksum of what changed. Each stub written is byte for byte what SetTag
-// returns for its tag; Plan refuses exactly what SetTag refuses, with the
-// same messages.
+// checksum of what changed (see TagPlanner). Each stub written is byte for
+// byte what SetTag returns for its tag; Plan refuses exactly what SetTag
+// refuses, with the same messages.
 class BatchTagger {
  public:
   // Throws TagToolError as SetTag does for a file it cannot stamp.
@@ -55,32 +46,18 @@ class BatchTagger {
 
   // The stub for `tag`, checked as SetTag checks it (the stub's lookup reads
   // back exactly `tag`). Throws TagToolError as SetTag does.
-  PlannedStub Plan(const std::string& tag);
+  PlannedStub Plan(const std::string& tag) { return planner_.Plan(tag); }
 
   // Writes `stub` to `path` through a temporary file, with the permissions of
   // `permissions_from`. Throws TagToolError when it cannot.
   void Write(const PlannedStub& stub, const std::filesystem::path& path,
              const std::filesystem::path& permissions_from) const;
 
-  size_t carriers_removed() const { return carriers_removed_; }
+  size_t carriers_removed() const { return planner_.carriers_removed(); }
 
  private:
-  struct FreeDeleter {
-    void operator()(uint8_t* p) const { std::free(p); }
-  };
-
   std::vector<uint8_t> file_;
-  SignedImage image_;
-  SignedDataParts parts_;  // carriers removed
-  size_t carriers_removed_ = 0;
-  size_t headers_size_ = 0;  // even; the headers every stub rewrites
-  size_t tail_offset_ = 0;   // even; where each stub's own tail starts
-  uint64_t body_word_sum_ = 0;  // of [headers_size_, tail_offset_), the same for all
-  // Zeros but for the headers and tail of the last stub planned: what the
-  // stub's lookup reads of a file, without copying the body each time.
-  std::unique_ptr<uint8_t, FreeDeleter> lookup_view_;
-  size_t lookup_view_size_ = 0;
-  size_t lookup_view_dirty_end_ = 0;
+  TagPlanner planner_;  // after file_, which it reads while it is made
 };
 
 }  // namespace vireo::tagger

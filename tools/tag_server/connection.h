@@ -1,0 +1,92 @@
+#pragma once
+// One client connection: reads each request's header within the limits,
+// answers it, and sends a download as three pieces: the HTTP header and the
+// tagged stub's own headers from memory, the unchanged body from the stub's
+// file with sendfile (no copy through the process), and the tail with the
+// tag's certificate table from memory. Its memory is the request buffer and
+// the response header, whatever the stub's size.
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <boost/beast/core/flat_buffer.hpp>
+#include <boost/beast/http/empty_body.hpp>
+#include <boost/beast/http/parser.hpp>
+
+#include "tools/tag_server/access_log.h"
+#include "tools/tag_server/stub_generation.h"
+#include "tools/tag_server/tag_server.h"
+
+namespace vireo::tag_server {
+
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  // `refusal` (429 or 503) answers the first request with that status and
+  // closes; 0 serves. `slot` counts the connection against its client.
+  Connection(boost::asio::ip::tcp::socket socket, TagServer& server, std::string client,
+             std::unique_ptr<TagServer::ClientSlot> slot, unsigned refusal);
+  ~Connection();
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  void Start();
+  // Ends the connection at once; pending operations finish with an error.
+  void Close();
+
+ private:
+  // A piece of a response: bytes in memory, or bytes of a file.
+  struct Piece {
+    const uint8_t* data = nullptr;  // null for a file piece
+    int fd = -1;
+    uint64_t offset = 0;  // in the file
+    uint64_t size = 0;
+  };
+
+  void ReadRequest();
+  void OnHeader(const boost::system::error_code& error, size_t header_bytes);
+  void Answer(size_t header_bytes);
+  void AnswerDownload(const std::string& tag, bool has_tag, const std::string& file_name);
+  void RespondError(unsigned status, const std::string& reason, bool close,
+                    const std::string& extra_field = {}, const std::string& extra_value = {});
+  void Send();
+  void SendFilePiece();
+  void OnSent();
+  void Abort();
+  void Log();
+  void Linger();
+  void ArmDeadline(std::chrono::seconds from_now);
+  void WaitForDeadline();
+
+  boost::asio::ip::tcp::socket socket_;
+  boost::asio::steady_timer timer_;
+  std::chrono::steady_clock::time_point deadline_;
+  TagServer& server_;
+  std::unique_ptr<TagServer::ClientSlot> slot_;
+  unsigned refusal_;
+  bool closed_ = false;
+
+  boost::beast::flat_buffer buffer_;
+  std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
+
+  // The response in progress: its pieces, what keeps them alive, progress.
+  bool responding_ = false;
+  bool keep_alive_ = false;
+  std::string head_;
+  std::string error_body_;
+  std::shared_ptr<StubGeneration> generation_;
+  std::shared_ptr<const TaggedStub> tagged_;
+  std::vector<Piece> pieces_;
+  size_t next_piece_ = 0;
+  uint64_t piece_done_ = 0;
+  uint64_t body_sent_ = 0;
+  AccessRecord record_;
+  std::chrono::steady_clock::time_point started_;
+};
+
+}  // namespace vireo::tag_server
