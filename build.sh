@@ -37,6 +37,7 @@ PACKAGES=(
   googletest 7zip dpkg-dev xz-utils tar
   xvfb xauth fonts-wine fonts-dejavu-core netpbm
   openssl libssl-dev osslsigncode sbsigntool ca-certificates
+  libboost-dev nginx curl wrk
 )
 
 need_root() {
@@ -94,6 +95,13 @@ ensure_packages() {
   dpkg --add-architecture i386
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${PACKAGES[@]}"
+  # nginx is here for the tests, which run their own on the loopback address:
+  # the system service its package may have started is not left running.
+  if [ -d /run/systemd/system ]; then
+    systemctl disable --now nginx >/dev/null 2>&1 || true
+  elif command -v service >/dev/null; then
+    service nginx stop >/dev/null 2>&1 || true
+  fi
 }
 
 # apt's source download needs deb-src entries; derive them from the machine's own

@@ -1,0 +1,389 @@
+// corvane-tag serve against a running server on the loopback address: every
+// download is what `corvane-tag set` writes for its tag, signatures verify,
+// ranges put the stub back together, every hostile request gets its 4xx and
+// the server stays up, limits hold, and a reload leaves downloads in
+// progress on the stub they started with.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/signing/signing_tools.h"
+#include "tests/support/file_bytes.h"
+#include "tests/tag_server/http_exchange.h"
+#include "tests/tag_server/server_process.h"
+
+namespace vireo::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kTag[] =
+    "appguid={8D3F1A62-5B7C-4E09-A1D4-36F2C8B95E17}&appname=Test&needsadmin=false";
+constexpr size_t kLongestTag = 32453;  // tag/tag_limits.h
+
+fs::path MakeTemporaryFolder() {
+  std::string pattern = (fs::temp_directory_path() / "corvane-tag-serve-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+class TagServerTest : public testing::Test {
+ public:
+  static void SetUpTestSuite() {
+    folder_ = new fs::path(MakeTemporaryFolder());
+    signer_ = new TestSigner(MakeTestSigner(*folder_));
+    const fs::path unsigned_image = *folder_ / "unsigned.exe";
+    Require(RunProgram(CORVANE_BENCH_IMAGE, {unsigned_image.string(), "1"}, *folder_), "image");
+    WriteFileBytes(stub(), SignImage(ReadFileBytes(unsigned_image), *signer_, *folder_));
+    expected_ = new std::map<std::string, std::string>();
+    server_ = new ServerProcess(CORVANE_TAG_PATH, stub(), *folder_);
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    delete expected_;
+    delete signer_;
+    std::error_code ignored;
+    fs::remove_all(*folder_, ignored);
+    delete folder_;
+  }
+
+ protected:
+  static fs::path stub() { return *folder_ / "signed.exe"; }
+
+  static void Require(const ProcessResult& result, const std::string& what) {
+    if (result.status != 0) throw std::runtime_error(what + " failed: " + result.err);
+  }
+
+  // What `corvane-tag set` writes for `tag` from `from`.
+  static std::string SetOutput(const std::string& tag, const fs::path& from = stub()) {
+    const std::string key = from.string() + "\n" + tag;
+    const auto found = expected_->find(key);
+    if (found != expected_->end()) return found->second;
+    const fs::path out = *folder_ / "expected.exe";
+    Require(RunProgram(CORVANE_TAG_PATH, {"set", from.string(), tag, "-o", out.string()},
+                       *folder_),
+            "corvane-tag set");
+    return (*expected_)[key] = Text(ReadFileBytes(out));
+  }
+
+  static std::string TaggedTarget(const std::string& tag,
+                                  const std::string& name = "CorvaneUpdateSetup.exe") {
+    return "/" + name + "?tag=" + QueryEncode(tag);
+  }
+
+  static uint16_t port() { return server_->port(); }
+
+  static fs::path* folder_;
+  static TestSigner* signer_;
+  static std::map<std::string, std::string>* expected_;
+  static ServerProcess* server_;
+};
+
+fs::path* TagServerTest::folder_ = nullptr;
+TestSigner* TagServerTest::signer_ = nullptr;
+std::map<std::string, std::string>* TagServerTest::expected_ = nullptr;
+ServerProcess* TagServerTest::server_ = nullptr;
+
+TEST_F(TagServerTest, EachDownloadIsWhatSetWritesForItsTag) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string tag;
+    std::string target;  // empty: the name and the tag percent-encoded
+  };
+  const std::string longest(kLongestTag, 'x');
+  std::string printable;
+  for (char c = 0x20; c <= 0x7E; ++c) {
+    if (c != '"') printable += c;
+  }
+  const std::vector<Case> cases = {
+      {"plain", "CorvaneUpdateSetup.exe", kTag, ""},
+      {"referral name", "CorvaneUpdateSetup-ACS219.exe", kTag, ""},
+      {"referral name in other letter case", "corvaneupdatesetup-acs219.EXE", kTag, ""},
+      {"spaces as '+' (form encoding)", "CorvaneUpdateSetup.exe", "appname=Globex Two",
+       "/CorvaneUpdateSetup.exe?tag=appname%3DGlobex+Two"},
+      {"other keys beside the tag", "CorvaneUpdateSetup.exe", "a=1",
+       "/CorvaneUpdateSetup.exe?utm=x&tag=a%3D1&&b"},
+      {"every printable character but the double quote", "CorvaneUpdateSetup.exe", printable, ""},
+      {"the longest tag the stub takes", "CorvaneUpdateSetup.exe", longest, ""},
+  };
+  std::set<std::string> etags;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string target = c.target.empty() ? TaggedTarget(c.tag, c.name) : c.target;
+    const HttpResponse got = Exchange(port(), Get(target));
+    ASSERT_EQ(got.status, 200) << got.body;
+    EXPECT_TRUE(got.body == SetOutput(c.tag)) << "the download differs from corvane-tag set";
+    EXPECT_EQ(got.Field("Content-Length"), std::to_string(got.body.size()));
+    EXPECT_EQ(got.Field("Content-Disposition"), "attachment; filename=\"" + c.name + "\"");
+    EXPECT_EQ(got.Field("Accept-Ranges"), "bytes");
+    EXPECT_FALSE(got.Field("Last-Modified").empty());
+    etags.insert(got.Field("ETag"));
+
+    const HttpResponse head = Exchange(port(), Get(target, "", "HEAD"), true);
+    EXPECT_EQ(head.status, 200);
+    EXPECT_TRUE(head.body.empty());
+    for (const char* field : {"Content-Length", "Content-Disposition", "ETag", "Last-Modified",
+                              "Content-Type", "Cache-Control"}) {
+      EXPECT_EQ(head.Field(field), got.Field(field)) << field;
+    }
+  }
+  // One strong validator per tag (the two referral names share one).
+  EXPECT_EQ(etags.size(), cases.size() - 2);
+  for (const std::string& etag : etags) EXPECT_EQ(etag.front(), '"') << "a strong ETag";
+
+  const HttpResponse untagged = Exchange(port(), Get("/CorvaneUpdateSetup.exe"));
+  EXPECT_EQ(untagged.status, 200);
+  EXPECT_TRUE(untagged.body == Text(ReadFileBytes(stub()))) << "without a tag: the stub as signed";
+}
+
+TEST_F(TagServerTest, ADownloadedStubVerifies) {
+  const HttpResponse got = Exchange(port(), Get(TaggedTarget(kTag)));
+  ASSERT_EQ(got.status, 200);
+  const fs::path file = *folder_ / "downloaded.exe";
+  WriteFileBytes(file, std::vector<uint8_t>(got.body.begin(), got.body.end()));
+  const ProcessResult verified = VerifySignature(file, *signer_, *folder_);
+  EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
+  EXPECT_EQ(verified.out.find("invalid PE checksum"), std::string::npos) << verified.out;
+}
+
+TEST_F(TagServerTest, RangesPutTheStubBackTogether) {
+  const std::string whole = SetOutput(kTag);
+  const uint64_t size = whole.size();
+  const std::string target = TaggedTarget(kTag);
+  const std::string etag = Exchange(port(), Get(target, "", "HEAD"), true).Field("ETag");
+  struct Case {
+    std::string range;
+    uint64_t first, last;
+  };
+  const std::vector<Case> cases = {
+      {"bytes=0-0", 0, 0},
+      {"bytes=0-99", 0, 99},
+      {"bytes=200-5000", 200, 5000},  // from the headers into the body
+      {"bytes=" + std::to_string(size - 20000) + "-", size - 20000, size - 1},  // body and tail
+      {"bytes=-700", size - 700, size - 1},
+      {"bytes=10-99999999999", 10, size - 1},
+      {"bytes=-99999999999", 0, size - 1},
+      {"BYTES=5-9", 5, 9},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.range);
+    const HttpResponse got = Exchange(port(), Get(target, "Range: " + c.range + "\r\n"));
+    ASSERT_EQ(got.status, 206);
+    EXPECT_EQ(got.Field("Content-Range"), "bytes " + std::to_string(c.first) + "-" +
+                                              std::to_string(c.last) + "/" + std::to_string(size));
+    EXPECT_TRUE(got.body == whole.substr(c.first, c.last - c.first + 1));
+  }
+
+  // A download resumed piece by piece gives back the whole stub.
+  std::string joined;
+  constexpr uint64_t kPiece = 300000;
+  for (uint64_t first = 0; first < size; first += kPiece) {
+    const std::string range = "Range: bytes=" + std::to_string(first) + "-" +
+                              std::to_string(first + kPiece - 1) + "\r\nIf-Range: " + etag + "\r\n";
+    joined += Exchange(port(), Get(target, range)).body;
+  }
+  EXPECT_TRUE(joined == whole);
+
+  struct Whole {
+    const char* what;
+    std::string fields;
+    int status;
+  };
+  const std::vector<Whole> others = {
+      {"a range of another stub's version", "Range: bytes=0-9\r\nIf-Range: \"old\"\r\n", 200},
+      {"a malformed range", "Range: bytes=abc\r\n", 200},
+      {"several ranges", "Range: bytes=0-1,5-6\r\n", 200},
+      {"a range past the end", "Range: bytes=" + std::to_string(size) + "-\r\n", 416},
+      {"an unchanged copy", "If-None-Match: " + etag + "\r\n", 304},
+      {"an outdated copy", "If-None-Match: \"old\"\r\n", 200},
+  };
+  for (const Whole& c : others) {
+    SCOPED_TRACE(c.what);
+    const HttpResponse got = Exchange(port(), Get(target, c.fields));
+    EXPECT_EQ(got.status, c.status);
+    if (c.status == 200) {
+      EXPECT_TRUE(got.body == whole);
+    } else if (c.status == 416) {
+      EXPECT_EQ(got.Field("Content-Range"), "bytes */" + std::to_string(size));
+    } else if (c.status == 304) {
+      EXPECT_EQ(got.Field("ETag"), etag);
+    }
+  }
+}
+
+// Each refused request, as raw bytes, and the status it must get.
+struct BadRequest {
+  const char* what;
+  std::string request;
+  int status;
+};
+
+std::vector<BadRequest> BadRequests() {
+  const std::string stub = "/CorvaneUpdateSetup.exe";
+  return {
+      {"a double quote in the tag", Get(stub + "?tag=a%22b"), 400},
+      {"a control character in the tag", Get(stub + "?tag=a%09b"), 400},
+      {"a byte beyond ASCII in the tag", Get(stub + "?tag=caf%C3%A9"), 400},
+      {"a tag too long for the child's command line",
+       Get(stub + "?tag=" + std::string(kLongestTag + 1, 'x')), 400},
+      {"an empty tag", Get(stub + "?tag="), 400},
+      {"the tag twice", Get(stub + "?tag=a&tag=b"), 400},
+      {"a '%' without two hex digits", Get(stub + "?tag=%G1"), 400},
+      {"a '%' at the end", Get(stub + "?tag=ab%4"), 400},
+      {"malformed encoding in the path", Get("/CorvaneUpdateSetup%zz.exe"), 400},
+      {"a parent folder", Get("/../CorvaneUpdateSetup.exe"), 400},
+      {"an encoded parent folder", Get("/%2e%2e%2fCorvaneUpdateSetup.exe"), 400},
+      {"a backslash", Get("/..%5cCorvaneUpdateSetup.exe"), 400},
+      {"a folder", Get("/files/CorvaneUpdateSetup.exe"), 400},
+      {"a zero byte", Get("/CorvaneUpdateSetup.exe%00.txt"), 400},
+      {"another file", Get("/setup.exe"), 404},
+      {"an empty referral", Get("/CorvaneUpdateSetup-.exe"), 404},
+      {"a referral with an underscore", Get("/CorvaneUpdateSetup-A_B.exe"), 404},
+      {"a referral too long", Get("/CorvaneUpdateSetup-" + std::string(33, 'A') + ".exe"), 404},
+      {"the root", Get("/"), 404},
+      {"a request line too long", Get(stub + "?tag=x&pad=" + std::string(140000, 'p')), 414},
+      {"header fields too large", Get(stub, "X-Pad: " + std::string(20000, 'p') + "\r\n"), 431},
+      {"another method", Get(stub, "", "DELETE"), 405},
+      {"a body", Get(stub, "Content-Length: 5\r\n") + "hello", 413},
+      {"not HTTP", "HELLO THERE\r\n\r\n", 400},
+      {"a bad version", "GET / HTTP/9\r\n\r\n", 400},
+      {"a space in the target", "GET /a b.exe HTTP/1.1\r\nHost: x\r\n\r\n", 400},
+      {"a bare line feed inside a field", "GET / HTTP/1.1\r\nHost: x\nY: z\r\n\r\n", 400},
+  };
+}
+
+TEST_F(TagServerTest, EveryBadRequestGetsItsStatusAndTheServerStaysUp) {
+  const std::string good = SetOutput(kTag);
+  for (const BadRequest& bad : BadRequests()) {
+    SCOPED_TRACE(bad.what);
+    const HttpResponse got = Exchange(port(), bad.request);
+    EXPECT_EQ(got.status, bad.status) << got.body;
+    EXPECT_EQ(got.Field("Content-Type"), "text/plain; charset=utf-8");
+    EXPECT_FALSE(got.body.empty()) << "a refusal says why";
+    ASSERT_TRUE(server_->Alive());
+    EXPECT_TRUE(Exchange(port(), Get(TaggedTarget(kTag))).body == good);
+  }
+}
+
+TEST_F(TagServerTest, HostileRequestsLeaveNoMemoryBehind) {
+  const std::vector<BadRequest> bad = BadRequests();
+  auto round = [&] {
+    for (const BadRequest& request : bad) Exchange(port(), request.request);
+    Exchange(port(), Get(TaggedTarget(kTag), "Range: bytes=0-99\r\n"));
+  };
+  for (int i = 0; i < 20; ++i) round();  // buffers and caches reach their size
+  const long before = server_->StatusKb("RssAnon");
+  for (int i = 0; i < 200; ++i) round();
+  const long after = server_->StatusKb("RssAnon");
+  ASSERT_GT(before, 0);
+  EXPECT_LT(after - before, 1024) << "kB of anonymous memory gained over "
+                                  << 200 * (bad.size() + 1) << " requests";
+  EXPECT_TRUE(server_->Alive());
+}
+
+TEST_F(TagServerTest, EachRequestIsLoggedOnce) {
+  const std::string marker = "appname=LogCheck" + std::to_string(::getpid());
+  Exchange(port(), Get(TaggedTarget(marker), "Range: bytes=0-9\r\n"));
+  Exchange(port(), Get("/CorvaneUpdateSetup.exe?tag=" + marker + "%22"));
+  std::vector<std::string> lines;
+  std::istringstream log(server_->AccessLog());
+  for (std::string line; std::getline(log, line);) {
+    if (line.find("LogCheck" + std::to_string(::getpid())) != std::string::npos) {
+      lines.push_back(line);
+    }
+  }
+  ASSERT_EQ(lines.size(), 2u) << server_->AccessLog();
+  EXPECT_EQ(lines[0].rfind("127.0.0.1 - - [", 0), 0u) << lines[0];
+  EXPECT_NE(lines[0].find("\" 206 10 tag=\"" + marker + "\" range=\"bytes=0-9\" time="),
+            std::string::npos)
+      << lines[0];
+  // Request text is escaped: a quote in it cannot end a field early.
+  EXPECT_NE(lines[1].find("\" 400 "), std::string::npos) << lines[1];
+  EXPECT_NE(lines[1].find("tag=\"" + marker + "\\x22\""), std::string::npos) << lines[1];
+}
+
+TEST_F(TagServerTest, ConnectionsOverTheLimitsAreRefused) {
+  ServerProcess limited(CORVANE_TAG_PATH, stub(), *folder_,
+                        {"--max-connections-per-client", "2", "--request-timeout", "2"});
+  {
+    ClientSocket first(limited.port());
+    ClientSocket second(limited.port());
+    first.SendAll("GET /CorvaneUpdateSetup.exe HTTP/1.1\r\n");  // and no more
+    const HttpResponse third = Exchange(limited.port(), Get("/CorvaneUpdateSetup.exe"));
+    EXPECT_EQ(third.status, 429) << third.body;
+    // A client that sends nothing, or not all of its header, is cut off.
+    EXPECT_TRUE(first.ClosedWithin(10));
+    EXPECT_TRUE(second.ClosedWithin(10));
+  }
+  // Their places are free again.
+  const HttpResponse after = Exchange(limited.port(), Get("/CorvaneUpdateSetup.exe"));
+  EXPECT_EQ(after.status, 200);
+  EXPECT_TRUE(limited.Alive());
+}
+
+TEST_F(TagServerTest, AReloadLeavesDownloadsInProgressOnTheirStub) {
+  // Larger than the socket buffers between server and test, so that the
+  // download is still being sent when the stub changes.
+  const fs::path served = *folder_ / "reloaded" / "CorvaneUpdateSetup.exe";
+  fs::create_directories(served.parent_path());
+  const fs::path first_image = *folder_ / "unsigned-first.exe";
+  Require(RunProgram(CORVANE_BENCH_IMAGE, {first_image.string(), "12"}, *folder_), "image");
+  WriteFileBytes(served, SignImage(ReadFileBytes(first_image), *signer_, *folder_));
+  ServerProcess server(CORVANE_TAG_PATH, served, *folder_);
+  const std::string old_expected = SetOutput(kTag, served);
+
+  // A download held in progress: the test reads slowly through a small buffer.
+  ClientSocket slow(server.port(), 4096);
+  slow.SendAll(Get(TaggedTarget(kTag)));
+  std::string received = slow.Read(1000);
+
+  // A new release renamed into place, as `corvane-tag set` and deployments do.
+  const fs::path next = *folder_ / "reloaded" / ".next.exe";
+  const fs::path unsigned_image = *folder_ / "unsigned-next.exe";
+  Require(RunProgram(CORVANE_BENCH_IMAGE, {unsigned_image.string(), "2"}, *folder_), "image");
+  WriteFileBytes(next, SignImage(ReadFileBytes(unsigned_image), *signer_, *folder_));
+  const std::string new_expected = SetOutput(kTag, next);
+  fs::rename(next, served);
+  ASSERT_TRUE(server.WaitForMessages("loaded " + served.string() + " again", 1))
+      << server.Messages();
+  EXPECT_TRUE(Exchange(server.port(), Get(TaggedTarget(kTag))).body == new_expected);
+
+  // SIGHUP loads it again too.
+  ::kill(server.pid(), SIGHUP);
+  EXPECT_TRUE(server.WaitForMessages("loaded " + served.string() + " again", 2))
+      << server.Messages();
+
+  const HttpResponse rest = [&] {
+    HttpResponse response;
+    response.body = slow.Read(old_expected.size());
+    return response;
+  }();
+  received += rest.body;
+  const size_t head_end = received.find("\r\n\r\n");
+  ASSERT_NE(head_end, std::string::npos);
+  received.erase(0, head_end + 4);
+  EXPECT_EQ(received.size(), old_expected.size());
+  EXPECT_TRUE(received == old_expected) << "the download in progress changed stubs";
+
+  // A file that is no signed stub is not taken: the last good one stays.
+  WriteFileBytes(*folder_ / "reloaded" / ".broken.exe", {'M', 'Z'});
+  fs::rename(*folder_ / "reloaded" / ".broken.exe", served);
+  ASSERT_TRUE(server.WaitForMessages("still serving the stub loaded before", 1))
+      << server.Messages();
+  EXPECT_TRUE(Exchange(server.port(), Get(TaggedTarget(kTag))).body == new_expected);
+}
+
+}  // namespace
+}  // namespace vireo::test
