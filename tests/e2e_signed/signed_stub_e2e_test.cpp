@@ -1,7 +1,7 @@
 // Stubs signed by osslsigncode and tagged by corvane-tag at build time, run
 // under Wine: the tag inside a real Authenticode signature reaches the child,
 // "&silent" selects a silent install, and the file name's referral code is
-// appended to it.
+// appended to it, also for a stub downloaded from corvane-tag serve.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -95,6 +95,18 @@ TEST_F(SignedStubEndToEnd, SignedWithoutATagOrWithItClearedTheDefaultTagIsUsed) 
     EXPECT_EQ(ChildLine(run), std::wstring(L"setup.exe /installsource taggedmi /install \"") +
                                   kDefaultTag + L"&referral=none\"");
   }
+}
+
+// Downloaded by served_download.sh from corvane-tag serve under the referral
+// name, and saved as the response's Content-Disposition names it.
+using ServedStub = SignedStubEndToEnd;
+
+TEST_F(ServedStub, TheReferralNameOfADownloadReachesTheChild) {
+  const wchar_t kName[] = L"CorvaneUpdateSetup-ACS219.exe";
+  const StubRun run = runner_.Run(Download((std::wstring(L"served\\") + kName).c_str(), kName));
+  EXPECT_EQ(run.exit_code, 0u);
+  EXPECT_EQ(ChildLine(run), std::wstring(L"setup.exe /installsource taggedmi /install \"") +
+                                kTestTag + L"&referral=ACS219\"");
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
 #include "tools/tag_server/connection.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/sendfile.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <array>
@@ -86,6 +89,9 @@ Connection::~Connection() { server_.Unregister(this); }
 void Connection::Start() {
   boost::system::error_code ignored;
   socket_.native_non_blocking(true, ignored);
+  // A response goes out corked (see Cork); once uncorked nothing waits for
+  // the client's delayed acknowledgement.
+  socket_.set_option(tcp::no_delay(true), ignored);
   ReadRequest();
   WaitForDeadline();
 }
@@ -322,6 +328,7 @@ void Connection::AnswerDownload(const std::string& tag, bool has_tag,
   piece_done_ = 0;
   body_sent_ = 0;
   ArmDeadline(std::chrono::seconds(server_.options().idle_timeout));
+  Cork(true);
   Send();
 }
 
@@ -356,6 +363,7 @@ void Connection::RespondError(unsigned status, const std::string& reason, bool c
   piece_done_ = 0;
   body_sent_ = 0;
   ArmDeadline(std::chrono::seconds(server_.options().idle_timeout));
+  Cork(true);
   Send();
 }
 
@@ -452,7 +460,13 @@ void Connection::SendFilePiece() {
   Send();
 }
 
+void Connection::Cork(bool on) {
+  const int value = on ? 1 : 0;
+  ::setsockopt(socket_.native_handle(), IPPROTO_TCP, TCP_CORK, &value, sizeof(value));
+}
+
 void Connection::OnSent() {
+  Cork(false);
   Log();
   generation_.reset();
   tagged_.reset();

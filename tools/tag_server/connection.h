@@ -56,6 +56,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
                     const std::string& extra_field = {}, const std::string& extra_value = {});
   void Send();
   void SendFilePiece();
+  // A response is written in pieces (header and stub headers, body, tail):
+  // corked, they leave as full segments, and uncorking sends the last one.
+  void Cork(bool on);
   void OnSent();
   void Abort();
   void Log();
