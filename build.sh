@@ -12,6 +12,7 @@
 #                                                tagged, verified stub
 #   ./build.sh bench [--quick]                   the whole-run benchmark
 #   ./build.sh bench-limit                       the largest payload a 32-bit stub unpacks
+#   ./build.sh bench-server [--seconds S]        the tagging server against a static file
 #   ./build.sh pictures                          pictures of the failure box into docs/
 #   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
 #                                                run the fuzz targets (default all, 60 s each)
@@ -454,6 +455,15 @@ cmd_bench_limit() {
   "$ROOT/bench/payload_limit.sh" "$BUILD" "$@"
 }
 
+# corvane-tag serve on the loopback address: tagged downloads against the same
+# server sending the stub as a static file. Host tools only.
+cmd_bench_server() {
+  setup
+  say "building host tools"
+  configure_and_build host
+  "$ROOT/bench/tag_server_bench.sh" "$BUILD/host" "$@"
+}
+
 # libFuzzer runs of the targets that tests/fuzz/CMakeLists.txt lists (the byte
 # parsers of the stub and of the release tools), all of them or those named,
 # each for SECONDS (or until RUNS executions, if sooner) against a working copy
@@ -549,6 +559,7 @@ case "${1:-}" in
   release) shift; cmd_release "$@";;
   bench) shift; cmd_bench "$@";;
   bench-limit) shift; cmd_bench_limit "$@";;
+  bench-server) shift; cmd_bench_server "$@";;
   fuzz) shift; cmd_fuzz "$@";;
   pictures) shift; cmd_pictures "$@";;
   *) sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; exit 2;;
