@@ -1,5 +1,7 @@
 #include "tools/tag_server/tag_server.h"
 
+#include <sys/resource.h>
+
 #include <csignal>
 #include <cstdio>
 #include <utility>
@@ -176,6 +178,13 @@ int RunTagServer(const ServerOptions& options) {
   // A client that goes away mid-download must cost an error code, not the
   // process: sendfile raises SIGPIPE.
   std::signal(SIGPIPE, SIG_IGN);
+  // Each connection is a descriptor: allow as many as the system lets us, so
+  // that --max-connections, not the default soft limit of 1024, decides.
+  struct rlimit files;
+  if (::getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+    files.rlim_cur = files.rlim_max;
+    ::setrlimit(RLIMIT_NOFILE, &files);
+  }
   asio::io_context io(1);
   TagServer server(io, options);
   server.Start();
