@@ -25,6 +25,7 @@ say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
 
 [ $# -ge 1 ] || die "usage: tag_server_bench.sh HOST_BUILD [--seconds S] [--small-mb M] [--large-mb M] [--clients LIST]"
 HOST=$(cd "$1" && pwd); shift
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SECONDS_EACH=5 SMALL_MB=1 LARGE_MB=175 CLIENTS="1 16 64"
 while [ $# -gt 0 ]; do
   case "$1" in
@@ -103,13 +104,7 @@ for size in "$SMALL_MB" "$LARGE_MB"; do
   "$TAGGER" serve --stub "stub-$size.exe" --listen 127.0.0.1:0 --max-connections-per-client 0 \
     --access-log "access-$size.log" 2> "server-$size.err" &
   SERVER=$!
-  port=""
-  for _ in $(seq 1 600); do
-    port=$(sed -n 's|.* on http://127.0.0.1:\([0-9]*\)/.*|\1|p' "server-$size.err")
-    [ -n "$port" ] && break
-    sleep 0.1
-  done
-  [ -n "$port" ] || die "the server did not start: $(cat "server-$size.err")"
+  port=$("$ROOT/tools/tag_server/served_port.sh" "server-$size.err")
   static_url="http://127.0.0.1:$port/CorvaneUpdateSetup.exe"
   tagged_url="http://127.0.0.1:$port/CorvaneUpdateSetup-ACS219.exe?tag=$ENCODED_TAG"
   # The stub in the page cache, and the tag's plan made, before measuring.

@@ -14,13 +14,7 @@ LOG=$(mktemp -d "${TMPDIR:-/tmp}/corvane-served-XXXXXX")
 "$TAGGER" serve --stub "$STUB" --listen 127.0.0.1:0 >"$LOG/access.log" 2>"$LOG/server.err" &
 SERVER=$!
 trap 'kill $SERVER 2>/dev/null || true; wait $SERVER 2>/dev/null || true; rm -rf "$LOG"' EXIT
-PORT=""
-for _ in $(seq 1 100); do
-  PORT=$(sed -n 's|.* on http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$LOG/server.err")
-  [ -n "$PORT" ] && break
-  sleep 0.1
-done
-[ -n "$PORT" ] || { cat "$LOG/server.err" >&2; exit 1; }
+PORT=$("$(dirname "$0")/../../tools/tag_server/served_port.sh" "$LOG/server.err")
 # -O -J: save under the name the server gives, as a browser does.
 (cd "$OUT" && curl -sSf -G --data-urlencode "tag=$TAG" -O -J "http://127.0.0.1:$PORT/$NAME")
 [ -f "$OUT/$NAME" ] || { ls -l "$OUT" >&2; echo "no file saved as $NAME" >&2; exit 1; }

@@ -9,6 +9,7 @@
 set -euo pipefail
 
 TAGGER=$(realpath "$1") IMAGE_MAKER=$(realpath "$2")
+SOURCE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 [ -x "$NGINX" ] || { echo "nginx is not installed (./build.sh setup installs it)" >&2; exit 1; }
 
@@ -35,23 +36,14 @@ openssl req -x509 -newkey rsa:2048 -nodes -sha256 -days 1 -subj "/CN=balancing t
   -keyout key.pem -out cert.pem >/dev/null 2>&1
 osslsigncode sign -h sha256 -certs cert.pem -key key.pem -in unsigned.exe -out signed.exe >/dev/null
 
-# Each instance takes a free port and says which.
-start_instance() {  # number
-  "$TAGGER" serve --stub signed.exe --listen 127.0.0.1:0 >"instance$1.log" 2>"instance$1.err" &
+# Each instance takes a free port and says which. (Started here, not in a
+# command substitution, so that cleanup knows their process ids.)
+for n in 1 2; do
+  "$TAGGER" serve --stub signed.exe --listen 127.0.0.1:0 >"instance$n.log" 2>"instance$n.err" &
   PIDS+=($!)
-  local i
-  for i in $(seq 1 100); do
-    if grep -q ' on http://127.0.0.1:' "instance$1.err"; then
-      sed -n 's|.* on http://127.0.0.1:\([0-9]*\)/.*|\1|p' "instance$1.err"
-      return
-    fi
-    sleep 0.1
-  done
-  cat "instance$1.err" >&2
-  return 1
-}
-PORT1=$(start_instance 1)
-PORT2=$(start_instance 2)
+done
+PORT1=$("$SOURCE/../../tools/tag_server/served_port.sh" instance1.err)
+PORT2=$("$SOURCE/../../tools/tag_server/served_port.sh" instance2.err)
 
 mkdir -p cache temp
 user_line=""

@@ -322,14 +322,7 @@ void Connection::AnswerDownload(const std::string& tag, bool has_tag,
       start += piece.size;
     }
   }
-  record_.status = status;
-  responding_ = true;
-  next_piece_ = 0;
-  piece_done_ = 0;
-  body_sent_ = 0;
-  ArmDeadline(std::chrono::seconds(server_.options().idle_timeout));
-  Cork(true);
-  Send();
+  StartSending(status);
 }
 
 void Connection::RespondError(unsigned status, const std::string& reason, bool close,
@@ -357,6 +350,10 @@ void Connection::RespondError(unsigned status, const std::string& reason, bool c
     pieces_.push_back(
         Piece{reinterpret_cast<const uint8_t*>(error_body_.data()), -1, 0, error_body_.size()});
   }
+  StartSending(status);
+}
+
+void Connection::StartSending(unsigned status) {
   record_.status = status;
   responding_ = true;
   next_piece_ = 0;

@@ -54,6 +54,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void AnswerDownload(const std::string& tag, bool has_tag, const std::string& file_name);
   void RespondError(unsigned status, const std::string& reason, bool close,
                     const std::string& extra_field = {}, const std::string& extra_value = {});
+  // Sends pieces_ as the response with `status`.
+  void StartSending(unsigned status);
   void Send();
   void SendFilePiece();
   // A response is written in pieces (header and stub headers, body, tail):
