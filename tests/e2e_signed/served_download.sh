@@ -10,7 +10,7 @@ set -euo pipefail
 TAGGER=$1 STUB=$2 OUT=$3 NAME=$4 TAG=$5
 rm -rf "$OUT"
 mkdir -p "$OUT"
-LOG=$(mktemp -d "${TMPDIR:-/tmp}/corvane-served-XXXXXX")
+LOG=$(mktemp -d -t corvane-served-XXXXXX)
 "$TAGGER" serve --stub "$STUB" --listen 127.0.0.1:0 >"$LOG/access.log" 2>"$LOG/server.err" &
 SERVER=$!
 trap 'kill $SERVER 2>/dev/null || true; wait $SERVER 2>/dev/null || true; rm -rf "$LOG"' EXIT

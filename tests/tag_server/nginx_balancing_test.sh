@@ -13,7 +13,7 @@ SOURCE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 NGINX=$(command -v nginx || echo /usr/sbin/nginx)
 [ -x "$NGINX" ] || { echo "nginx is not installed (./build.sh setup installs it)" >&2; exit 1; }
 
-WORK=$(mktemp -d "${TMPDIR:-/tmp}/corvane-tag-nginx-XXXXXX")
+WORK=$(mktemp -d -t corvane-tag-nginx-XXXXXX)
 PIDS=()
 cleanup() {
   local pid

@@ -36,12 +36,12 @@ ByteRange ParseByteRange(std::string_view header, uint64_t size) {
     const char c = header[i];
     if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != kUnit[i]) return whole;
   }
-  const std::string_view spec = Trim(header.substr(kUnit.size()));
-  if (spec.find(',') != std::string_view::npos) return whole;
-  const size_t dash = spec.find('-');
+  const std::string_view range_set = Trim(header.substr(kUnit.size()));
+  if (range_set.find(',') != std::string_view::npos) return whole;
+  const size_t dash = range_set.find('-');
   if (dash == std::string_view::npos) return whole;
-  const std::string_view first_text = Trim(spec.substr(0, dash));
-  const std::string_view last_text = Trim(spec.substr(dash + 1));
+  const std::string_view first_text = Trim(range_set.substr(0, dash));
+  const std::string_view last_text = Trim(range_set.substr(dash + 1));
 
   ByteRange range;
   range.kind = ByteRange::Kind::kPart;
