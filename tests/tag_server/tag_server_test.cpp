@@ -8,12 +8,14 @@
 #include <signal.h>
 #include <stdlib.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/signing/signing_tools.h"
@@ -341,13 +343,18 @@ TEST_F(TagServerTest, AReloadLeavesDownloadsInProgressOnTheirStub) {
   const fs::path first_image = *folder_ / "unsigned-first.exe";
   Require(RunProgram(CORVANE_BENCH_IMAGE, {first_image.string(), "12"}, *folder_), "image");
   WriteFileBytes(served, SignImage(ReadFileBytes(first_image), *signer_, *folder_));
-  ServerProcess server(CORVANE_TAG_PATH, served, *folder_);
+  // A request may take a second, a download ten minutes without progress.
+  ServerProcess server(CORVANE_TAG_PATH, served, *folder_,
+                       {"--request-timeout", "1", "--idle-timeout", "600"});
   const std::string old_expected = SetOutput(kTag, served);
 
   // A download held in progress: the test reads slowly through a small buffer.
   ClientSocket slow(server.port(), 4096);
-  slow.SendAll(Get(TaggedTarget(kTag)));
+  slow.SendAll("GET " + TaggedTarget(kTag) + " HTTP/1.1\r\nHost: x\r\n\r\n");  // kept alive
   std::string received = slow.Read(1000);
+  // Held longer than a request may take: the download, not the request, has
+  // the connection's time now.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
 
   // A new release renamed into place, as `corvane-tag set` and deployments do.
   const fs::path next = *folder_ / "reloaded" / ".next.exe";
@@ -376,6 +383,9 @@ TEST_F(TagServerTest, AReloadLeavesDownloadsInProgressOnTheirStub) {
   received.erase(0, head_end + 4);
   EXPECT_EQ(received.size(), old_expected.size());
   EXPECT_TRUE(received == old_expected) << "the download in progress changed stubs";
+  // Kept alive after that long download, the connection waits for its next
+  // request no longer than a request may take.
+  EXPECT_TRUE(slow.ClosedWithin(10));
 
   // A file that is no signed stub is not taken: the last good one stays.
   WriteFileBytes(*folder_ / "reloaded" / ".broken.exe", {'M', 'Z'});

@@ -105,16 +105,19 @@ void Connection::Close() {
   timer_.cancel();
 }
 
+// One timer per connection, moved along by progress rather than re-armed for
+// every write; only a deadline earlier than the timer's (a request's or the
+// lingering close's after a download's idle time) sets it again.
 void Connection::ArmDeadline(std::chrono::seconds from_now) {
   deadline_ = std::chrono::steady_clock::now() + from_now;
+  if (deadline_ < timer_.expiry() && !closed_) WaitForDeadline();
 }
 
-// One timer per connection, moved along by progress rather than re-armed for
-// every write.
 void Connection::WaitForDeadline() {
+  // Setting the expiry cancels the wait before, whose handler then returns.
   timer_.expires_at(deadline_);
-  timer_.async_wait([self = shared_from_this()](const boost::system::error_code&) {
-    if (self->closed_) return;
+  timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    if (error == asio::error::operation_aborted || self->closed_) return;
     if (std::chrono::steady_clock::now() >= self->deadline_) {
       self->Close();
       return;
