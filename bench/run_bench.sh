@@ -361,14 +361,14 @@ for run in $(seq "$RUNS"); do
     die "bare-decode.exe ended with exit code $(value_of exit_code <<<"$result")"
   BARE_MS+=("$(value_of wall_ms <<<"$result")")
   BARE_LZMA_MS+=("$(value_of lzma_ms <<<"$result")")
+  BARE_WS+=("$(value_of peak_working_set <<<"$result")")
+  BARE_PRIVATE+=("$(value_of peak_private <<<"$result")")
   # The stub's LZMA layer alone, in the same rounds as the floor and 7zz's
   # layer: the payload path in process, current flags.
   say "payload-bench of the current flags, run $run of $RUNS"
   result=$(wine "$CURRENT_BENCH/payload-bench.exe" "$W_PAYLOAD" "$W_WORK" | tr -d '\r') ||
     die "payload-bench failed"
   STUB_LZMA_MS+=("$(value_of lzma_ms <<<"$result")")
-  BARE_WS+=("$(value_of peak_working_set <<<"$result")")
-  BARE_PRIVATE+=("$(value_of peak_private <<<"$result")")
   for name in "${STUB_NAMES[@]}"; do
     say "whole run of the stub, variant $name, run $run of $RUNS"
     bench="${DIR_OF[$name]}/bench"
