@@ -3,7 +3,9 @@
 # sending tagged stubs, side by side in the same run with the same server
 # sending the untagged stub as it is (a plain static file sent with sendfile:
 # the ceiling), for a small stub and one of the shipped stub's size, to 1, 16
-# and 64 concurrent clients (wrk, keep-alive).
+# and 64 concurrent clients (wrk, keep-alive). Tagged downloads are measured
+# twice: all with one tag (planned once, then kept ready), and each with a tag
+# of its own (bench/fresh_tag_requests.lua), which the server plans anew.
 #
 #   bench/tag_server_bench.sh HOST_BUILD [--seconds S] [--small-mb M] [--large-mb M]
 #                                        [--clients "1 16 64"]
@@ -77,10 +79,12 @@ parse_wrk() {
 }
 
 ROWS=()
-measure() {  # stub label, mode, clients, url, seconds
+measure() {  # stub label, mode, clients, url, seconds [wrk script]
   local label=$1 mode=$2 clients=$3 url=$4 seconds=$5 threads=$(( $3 < 2 ? 1 : 2 ))
+  local script=()
+  [ -z "${6:-}" ] || script=(-s "$6")
   say "$label, $mode, $clients client(s), $seconds s"
-  wrk -t "$threads" -c "$clients" -d "${seconds}s" --timeout 120s --latency "$url" \
+  wrk -t "$threads" -c "$clients" -d "${seconds}s" --timeout 120s --latency "${script[@]}" "$url" \
     > "wrk-$label-$mode-$clients.txt" 2>&1 &
   local client=$!
   sleep "$(awk -v s="$seconds" 'BEGIN { print s / 2 }')"
@@ -119,6 +123,7 @@ for size in "$SMALL_MB" "$LARGE_MB"; do
   for clients in $CLIENTS; do
     measure "$label" static "$clients" "$static_url" "$seconds"
     measure "$label" tagged "$clients" "$tagged_url" "$seconds"
+    measure "$label" fresh "$clients" "$tagged_url" "$seconds" "$ROOT/bench/fresh_tag_requests.lua"
   done
   PEAKS+=("$label|$bytes|$after_load|$(status_kb VmHWM)")
   kill "$SERVER"
@@ -129,18 +134,20 @@ done
 
 {
   printf '### corvane-tag serve: tagged downloads against the static ceiling (loopback, %s cores)\n\n' "$(nproc)"
-  printf '| Stub | Clients | Static req/s | Tagged req/s | Static MB/s | Tagged MB/s | Tagged/static (req/s, MB/s) | Static p50 / p90 / p99 ms | Tagged p50 / p90 / p99 ms | Server RSS static / tagged (anon) kB |\n'
-  printf '|---|---|---|---|---|---|---|---|---|---|\n'
+  printf '"One tag": every download with the same tag; "a tag each": every download with a tag of its own, planned anew.\n\n'
+  printf '| Stub | Clients | Tags | Static req/s | Tagged req/s | Static MB/s | Tagged MB/s | Tagged/static (req/s, MB/s) | Static p50 / p90 / p99 ms | Tagged p50 / p90 / p99 ms | Server RSS static / tagged (anon) kB |\n'
+  printf '|---|---|---|---|---|---|---|---|---|---|---|\n'
   for row in "${ROWS[@]}"; do
     IFS='|' read -r label mode clients rps tput p50 p90 p99 rss anon <<<"$row"
     if [ "$mode" = static ]; then
       s_rps=$rps s_tput=$tput s_lat="$p50 / $p90 / $p99" s_mem="$rss ($anon)"
       continue
     fi
-    awk -v l="$label" -v c="$clients" -v sr="$s_rps" -v tr="$rps" -v st="$s_tput" -v tt="$tput" \
+    tags="one tag"; [ "$mode" = fresh ] && tags="a tag each"
+    awk -v l="$label" -v c="$clients" -v g="$tags" -v sr="$s_rps" -v tr="$rps" -v st="$s_tput" -v tt="$tput" \
       -v sl="$s_lat" -v p50="$p50" -v p90="$p90" -v p99="$p99" -v sm="$s_mem" -v tm="$rss ($anon)" \
-      'BEGIN { printf "| %s | %s | %.1f | %.1f | %.0f | %.0f | %.3f, %.3f | %s | %s / %s / %s | %s / %s |\n",
-               l, c, sr, tr, st, tt, (sr > 0 ? tr / sr : 0), (st > 0 ? tt / st : 0), sl, p50, p90,
+      'BEGIN { printf "| %s | %s | %s | %.1f | %.1f | %.0f | %.0f | %.3f, %.3f | %s | %s / %s / %s | %s / %s |\n",
+               l, c, g, sr, tr, st, tt, (sr > 0 ? tr / sr : 0), (st > 0 ? tt / st : 0), sl, p50, p90,
                p99, sm, tm }'
   done
   printf '\n| Stub | Bytes | Server peak after load (VmHWM) | Server peak after all runs (VmHWM) | Anonymous memory per added connection (tagged, fewest to most clients) |\n|---|---|---|---|---|\n'
