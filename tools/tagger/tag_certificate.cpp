@@ -63,6 +63,15 @@ void SetSerial(X509* certificate, const std::vector<uint8_t>& area) {
           "setting the serial number");
 }
 
+// The carrier key, made once: deriving its public half is a good part of a
+// certificate's cost, and the tagging server makes one per new tag.
+const Key& CarrierKey() {
+  static const Key key(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, kCarrierKeySeed,
+                                                    sizeof(kCarrierKeySeed)));
+  Require(key != nullptr, "loading the Ed25519 key");
+  return key;
+}
+
 }  // namespace
 
 std::vector<uint8_t> TagRecordArea(const std::string& tag) {
@@ -76,9 +85,7 @@ std::vector<uint8_t> TagRecordArea(const std::string& tag) {
 }
 
 std::vector<uint8_t> MakeTagCertificate(const std::string& tag) {
-  Key key(EVP_PKEY_new_raw_private_key(EVP_PKEY_ED25519, nullptr, kCarrierKeySeed,
-                                       sizeof(kCarrierKeySeed)));
-  Require(key != nullptr, "loading the Ed25519 key");
+  const Key& key = CarrierKey();
   const std::vector<uint8_t> area = TagRecordArea(tag);
 
   Certificate certificate(X509_new());
