@@ -1,13 +1,11 @@
 #include "tools/packer/pack_record.h"
 
-#include <openssl/evp.h>
-
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <sstream>
 
 #include "tools/common/file_io.h"
+#include "tools/common/sha256.h"
 #include "tools/packer/packer_error.h"
 
 namespace vireo::packer {
@@ -16,31 +14,11 @@ namespace {
 
 constexpr char kRecordFormat[] = "corvane-pack record 1";
 
-class Sha256 {
- public:
-  Sha256() : context_(EVP_MD_CTX_new(), &EVP_MD_CTX_free) {
-    if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
-      throw PackerError("internal error: SHA-256 is not available");
-    }
-  }
-  void Add(const void* bytes, size_t size) { EVP_DigestUpdate(context_.get(), bytes, size); }
-  void Add(const std::string& text) { Add(text.data(), text.size() + 1); }  // with its end
-  std::string FinishHex() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_DigestFinal_ex(context_.get(), digest, &size);
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < size; ++i) {
-      hex += kDigits[digest[i] >> 4];
-      hex += kDigits[digest[i] & 15];
-    }
-    return hex;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context_;
-};
+// A text in the digest, with its terminating zero, so that consecutive texts
+// cannot run into each other.
+void AddText(tools::Sha256& digest, const std::string& text) {
+  digest.Add(text.data(), text.size() + 1);
+}
 
 // The packer's own program: a rebuilt packer may encode differently.
 std::string OwnProgramDigest() {
@@ -55,7 +33,7 @@ std::string OwnProgramDigest() {
 std::string FileDigestOrEmpty(const fs::path& path) {
   std::ifstream file(path, std::ios::binary);
   if (!file) return "";
-  Sha256 digest;
+  tools::Sha256 digest;
   std::vector<char> buffer(1 << 20);
   while (file) {
     file.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
@@ -68,15 +46,15 @@ std::string FileDigestOrEmpty(const fs::path& path) {
 }  // namespace
 
 std::string Sha256Hex(const uint8_t* bytes, size_t size) {
-  Sha256 digest;
+  tools::Sha256 digest;
   digest.Add(bytes, size);
   return digest.FinishHex();
 }
 
 std::string PayloadSourceDigest(const std::vector<uint8_t>& tar) {
-  Sha256 digest;
-  digest.Add(std::string(kRecordFormat));
-  digest.Add(OwnProgramDigest());
+  tools::Sha256 digest;
+  AddText(digest, kRecordFormat);
+  AddText(digest, OwnProgramDigest());
   digest.Add(tar.data(), tar.size());
   return digest.FinishHex();
 }

@@ -1,7 +1,6 @@
 #include "tools/tag_server/stub_generation.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "tools/common/sha256.h"
 #include "tools/common/tool_error.h"
 #include "tools/tagger/pe_checksum.h"
 
@@ -81,40 +81,6 @@ class SparseView {
   size_t size_ = 0;
 };
 
-struct DigestDeleter {
-  void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
-
-class Sha256 {
- public:
-  Sha256() : context_(EVP_MD_CTX_new()) {
-    if (!context_ || EVP_DigestInit_ex(context_.get(), EVP_sha256(), nullptr) != 1) {
-      throw tools::ToolError("cannot start a SHA-256 digest");
-    }
-  }
-  void Update(const uint8_t* data, size_t size) {
-    if (size != 0 && EVP_DigestUpdate(context_.get(), data, size) != 1) {
-      throw tools::ToolError("SHA-256 digest failed");
-    }
-  }
-  std::string HexFinal() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context_.get(), digest, &length) != 1) {
-      throw tools::ToolError("SHA-256 digest failed");
-    }
-    static const char kDigits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < length; ++i) {
-      hex += kDigits[digest[i] >> 4];
-      hex += kDigits[digest[i] & 0xF];
-    }
-    return hex;
-  }
-
- private:
-  std::unique_ptr<EVP_MD_CTX, DigestDeleter> context_;
-};
 
 // 128 bits of a SHA-256 are plenty to tell versions apart.
 std::string QuotedTag(const std::string& hex) {
@@ -177,7 +143,7 @@ std::shared_ptr<StubGeneration> StubGeneration::Load(const std::filesystem::path
   if (table < size) view.Fill(fd, table & ~size_t{1}, size, path);
 
   // One pass over the file: its digest, and the checksum sum of the body.
-  Sha256 digest;
+  tools::Sha256 digest;
   generation->planner_ = std::make_unique<tagger::TagPlanner>(
       view.range(), [&](size_t body_offset, size_t body_size) {
         std::vector<uint8_t> chunk(kReadChunk);
@@ -193,14 +159,14 @@ std::shared_ptr<StubGeneration> StubGeneration::Load(const std::filesystem::path
             if (count == 0) throw tools::ToolError(path.string() + " changed while it was read");
             done += static_cast<size_t>(count);
           }
-          digest.Update(chunk.data(), length);
+          digest.Add(chunk.data(), length);
           const size_t from = std::max(at, body_offset);
           const size_t to = std::min(at + length, body_offset + body_size);
           if (from < to) sum += tagger::SumLe16Words(chunk.data() + (from - at), to - from);
         }
         return sum;
       });
-  generation->sha256_ = digest.HexFinal();
+  generation->sha256_ = digest.FinishHex();
   generation->etag_ = QuotedTag(generation->sha256_);
 
   struct stat after;
@@ -218,11 +184,11 @@ std::shared_ptr<const TaggedStub> StubGeneration::Tagged(const std::string& tag)
   }
   auto stub = std::make_shared<TaggedStub>();
   stub->planned = planner_->Plan(tag);
-  Sha256 digest;
-  digest.Update(reinterpret_cast<const uint8_t*>(sha256_.data()), sha256_.size());
-  digest.Update(stub->planned.headers.data(), stub->planned.headers.size());
-  digest.Update(stub->planned.tail.data(), stub->planned.tail.size());
-  stub->etag = QuotedTag(digest.HexFinal());
+  tools::Sha256 digest;
+  digest.Add(reinterpret_cast<const uint8_t*>(sha256_.data()), sha256_.size());
+  digest.Add(stub->planned.headers.data(), stub->planned.headers.size());
+  digest.Add(stub->planned.tail.data(), stub->planned.tail.size());
+  stub->etag = QuotedTag(digest.FinishHex());
 
   if (cache_.size() >= cache_capacity_) {
     cache_.erase(cache_order_.back().first);
