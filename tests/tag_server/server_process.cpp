@@ -92,6 +92,17 @@ void ServerProcess::Stop() {
   pid_ = -1;
 }
 
+bool ServerProcess::ExitedWithin(int seconds, int* status) {
+  for (int wait = 0; pid_ > 0 && wait < seconds * 20; ++wait) {
+    if (::waitpid(pid_, status, WNOHANG) == pid_) {
+      pid_ = -1;
+      return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
 bool ServerProcess::Alive() const {
   int status = 0;
   return pid_ > 0 && ::waitpid(pid_, &status, WNOHANG) == 0;

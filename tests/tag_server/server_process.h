@@ -25,6 +25,9 @@ class ServerProcess {
   uint16_t port() const { return port_; }
   pid_t pid() const { return pid_; }
   bool Alive() const;
+  // Waits up to `seconds` for the server to end by itself; true, with its
+  // wait status in `status`, when it did.
+  bool ExitedWithin(int seconds, int* status);
   std::string Messages() const;   // standard error so far
   std::string AccessLog() const;  // standard output so far
   // Waits up to 20 s for `count` lines of standard error that contain `text`.

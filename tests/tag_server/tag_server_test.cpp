@@ -1,12 +1,13 @@
 // corvane-tag serve against a running server on the loopback address: every
 // download is what `corvane-tag set` writes for its tag, signatures verify,
 // ranges put the stub back together, every hostile request gets its 4xx and
-// the server stays up, limits hold, and a reload leaves downloads in
-// progress on the stub they started with.
+// the server stays up, limits hold, a reload leaves downloads in progress on
+// the stub they started with, and being told to stop lets them finish.
 
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 
 #include <chrono>
 #include <filesystem>
@@ -393,6 +394,95 @@ TEST_F(TagServerTest, AReloadLeavesDownloadsInProgressOnTheirStub) {
   ASSERT_TRUE(server.WaitForMessages("still serving the stub loaded before", 1))
       << server.Messages();
   EXPECT_TRUE(Exchange(server.port(), Get(TaggedTarget(kTag))).body == new_expected);
+}
+
+// The stub, larger than the socket buffers between server and test, that the
+// stop tests download slowly; made once.
+fs::path LargeStub(const fs::path& folder, const TestSigner& signer) {
+  const fs::path served = folder / "large" / "CorvaneUpdateSetup.exe";
+  if (fs::exists(served)) return served;
+  fs::create_directories(served.parent_path());
+  const fs::path image = folder / "unsigned-large.exe";
+  const ProcessResult made = RunProgram(CORVANE_BENCH_IMAGE, {image.string(), "12"}, folder);
+  if (made.status != 0) throw std::runtime_error("image failed: " + made.err);
+  WriteFileBytes(served, SignImage(ReadFileBytes(image), signer, folder));
+  return served;
+}
+
+// The body of the one response in `received`, or all of it when no header ended.
+std::string BodyOf(const std::string& received) {
+  const size_t head_end = received.find("\r\n\r\n");
+  return head_end == std::string::npos ? received : received.substr(head_end + 4);
+}
+
+TEST_F(TagServerTest, StoppingLetsDownloadsInProgressFinish) {
+  const fs::path served = LargeStub(*folder_, *signer_);
+  const std::string expected = SetOutput(kTag, served);
+  ServerProcess server(CORVANE_TAG_PATH, served, *folder_, {"--idle-timeout", "600"});
+
+  // A download held in progress, kept alive, and a connection with no request.
+  ClientSocket slow(server.port(), 4096);
+  slow.SendAll("GET " + TaggedTarget(kTag) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  std::string received = slow.Read(1000);
+  ClientSocket idle(server.port());
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+
+  ::kill(server.pid(), SIGTERM);
+  ASSERT_TRUE(server.WaitForMessages("stopping: no new connections", 1)) << server.Messages();
+  EXPECT_THROW(ClientSocket(server.port()), std::runtime_error) << "a new connection was taken";
+  EXPECT_TRUE(idle.ClosedWithin(10));
+  EXPECT_TRUE(server.Alive());
+
+  received += slow.Read(expected.size());
+  const std::string body = BodyOf(received);
+  EXPECT_EQ(body.size(), expected.size());
+  EXPECT_TRUE(body == expected) << "the download in progress did not finish whole";
+  // Then the connection is closed rather than kept for another request, and
+  // the server ends.
+  EXPECT_TRUE(slow.ClosedWithin(10));
+  int status = -1;
+  ASSERT_TRUE(server.ExitedWithin(20, &status)) << server.Messages();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_NE(server.Messages().find("stopped: every response in progress has finished"),
+            std::string::npos)
+      << server.Messages();
+  // The finished download is logged as whole.
+  EXPECT_NE(server.AccessLog().find(" 200 " + std::to_string(expected.size()) + " "),
+            std::string::npos)
+      << server.AccessLog();
+}
+
+TEST_F(TagServerTest, ASecondSignalOrTheDrainTimeoutCutsDownloadsOff) {
+  const fs::path served = LargeStub(*folder_, *signer_);
+  const std::string expected = SetOutput(kTag, served);
+  struct Case {
+    const char* what;
+    const char* drain_timeout;
+    bool second_signal;
+    const char* message;
+  };
+  for (const Case& c : {Case{"second signal", "600", true, "stopping at once"},
+                        Case{"drain timeout", "1", false, "still in progress are cut off"},
+                        Case{"no drain", "0", false, "stopping"}}) {
+    SCOPED_TRACE(c.what);
+    ServerProcess server(CORVANE_TAG_PATH, served, *folder_,
+                         {"--idle-timeout", "600", "--drain-timeout", c.drain_timeout});
+    ClientSocket slow(server.port(), 4096);
+    slow.SendAll("GET " + TaggedTarget(kTag) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+    std::string received = slow.Read(1000);
+
+    ::kill(server.pid(), SIGTERM);
+    if (c.second_signal) {
+      ASSERT_TRUE(server.WaitForMessages("stopping: no new connections", 1)) << server.Messages();
+      ::kill(server.pid(), SIGTERM);
+    }
+    int status = -1;
+    ASSERT_TRUE(server.ExitedWithin(20, &status)) << server.Messages();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_NE(server.Messages().find(c.message), std::string::npos) << server.Messages();
+    received += slow.Read(expected.size());
+    EXPECT_LT(BodyOf(received).size(), expected.size()) << "the download was not cut off";
+  }
 }
 
 }  // namespace

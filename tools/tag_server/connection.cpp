@@ -105,6 +105,10 @@ void Connection::Close() {
   timer_.cancel();
 }
 
+void Connection::Drain() {
+  if (!responding_) Close();
+}
+
 // One timer per connection, moved along by progress rather than re-armed for
 // every write; only a deadline earlier than the timer's (a request's or the
 // lingering close's after a download's idle time) sets it again.
@@ -190,7 +194,8 @@ void Connection::Answer(size_t header_bytes) {
                          std::to_string(request.version() % 10);
   const auto range = request.find(http::field::range);
   if (range != request.end()) record_.range = std::string(range->value());
-  keep_alive_ = request.keep_alive();
+  // A server about to stop says so in the response it still sends.
+  keep_alive_ = request.keep_alive() && !server_.draining();
 
   if (line_length > options.max_request_line) {
     RespondError(414, "the request line is longer than the server takes", true);
@@ -470,7 +475,7 @@ void Connection::OnSent() {
   Log();
   generation_.reset();
   tagged_.reset();
-  if (keep_alive_ && !closed_) {
+  if (keep_alive_ && !closed_ && !server_.draining()) {
     ReadRequest();
   } else {
     Linger();

@@ -38,6 +38,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void Start();
   // Ends the connection at once; pending operations finish with an error.
   void Close();
+  // Ends the connection after the response in progress, or now when there is
+  // none (waiting for a request, or part of one, counts as none).
+  void Drain();
 
  private:
   // A piece of a response: bytes in memory, or bytes of a file.

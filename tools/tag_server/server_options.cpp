@@ -12,7 +12,9 @@ const char kServeUsage[] =
     "       referral code (CorvaneUpdateSetup-ACS219.exe), which the download's\n"
     "       file name passes to the stub. Without tag= the stub is sent as it is.\n"
     "       SIGHUP, or a change of STUB.exe, loads the stub again; downloads in\n"
-    "       progress finish with the one they started with.\n"
+    "       progress finish with the one they started with. SIGTERM or SIGINT\n"
+    "       stops accepting and exits once downloads in progress have finished;\n"
+    "       a second one, or --drain-timeout, cuts them off.\n"
     "  --stub STUB.exe            the signed stub (required)\n"
     "  --listen ADDR:PORT         address to listen on (default 127.0.0.1:8080; port 0\n"
     "                             takes any free port and prints it)\n"
@@ -25,6 +27,8 @@ const char kServeUsage[] =
     "  --idle-timeout SECONDS     without progress while sending (default 30)\n"
     "  --max-age SECONDS          Cache-Control max-age of downloads (default 300)\n"
     "  --plan-cache N             tagged stubs kept ready, by tag (default 256)\n"
+    "  --drain-timeout SECONDS    for downloads in progress to finish when told to\n"
+    "                             stop (default 30; 0: stop at once)\n"
     "  --access-log FILE          one line per request (default: standard output)\n";
 
 namespace {
@@ -101,6 +105,8 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
       options.max_age = static_cast<unsigned>(ParseCount(option, value, 0, 365 * kMaxSeconds));
     } else if (option == "--plan-cache") {
       options.plan_cache = ParseCount(option, value, 1, 1000000);
+    } else if (option == "--drain-timeout") {
+      options.drain_timeout = static_cast<unsigned>(ParseCount(option, value, 0, kMaxSeconds));
     } else if (option == "--access-log") {
       options.access_log = value;
     } else {

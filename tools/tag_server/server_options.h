@@ -24,6 +24,9 @@ struct ServerOptions {
   unsigned idle_timeout = 30;             // --idle-timeout: seconds without progress sending
   unsigned max_age = 300;                 // --max-age: Cache-Control max-age, seconds
   size_t plan_cache = 256;                // --plan-cache: tagged stubs kept ready
+  // --drain-timeout: seconds that downloads in progress get to finish after
+  // SIGTERM or SIGINT (0: stop at once).
+  unsigned drain_timeout = 30;
   std::string access_log;                 // --access-log FILE (default: standard output)
 };
 

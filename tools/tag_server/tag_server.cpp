@@ -2,6 +2,8 @@
 
 #include <sys/resource.h>
 
+#include <boost/asio/post.hpp>
+
 #include <csignal>
 #include <cstdio>
 #include <utility>
@@ -54,7 +56,8 @@ TagServer::TagServer(asio::io_context& io, ServerOptions options)
       acceptor_(io),
       signals_(io, SIGINT, SIGTERM, SIGHUP),
       reload_timer_(io),
-      accept_retry_timer_(io) {}
+      accept_retry_timer_(io),
+      drain_timer_(io) {}
 
 TagServer::~TagServer() = default;
 
@@ -95,10 +98,52 @@ void TagServer::Stop() {
   signals_.cancel(ignored);
   reload_timer_.cancel();
   accept_retry_timer_.cancel();
+  drain_timer_.cancel();
   if (watch_) watch_->Stop();
   // Closing may end a connection, which unregisters it.
   const std::vector<Connection*> open(connections_.begin(), connections_.end());
   for (Connection* connection : open) connection->Close();
+}
+
+void TagServer::Drain() {
+  if (stopped_ || draining_) return;
+  if (options_.drain_timeout == 0) {
+    Say("stopping");
+    Stop();
+    return;
+  }
+  draining_ = true;
+  boost::system::error_code ignored;
+  acceptor_.close(ignored);
+  reload_timer_.cancel();
+  accept_retry_timer_.cancel();
+  if (watch_) watch_->Stop();
+  // A connection between requests ends now; one sending ends after it.
+  const std::vector<Connection*> open(connections_.begin(), connections_.end());
+  for (Connection* connection : open) connection->Drain();
+  Say("stopping: no new connections; responses in progress get up to " +
+      std::to_string(options_.drain_timeout) + " s to finish (signal again to stop at once)");
+  drain_timer_.expires_after(std::chrono::seconds(options_.drain_timeout));
+  drain_timer_.async_wait([this](const boost::system::error_code& error) {
+    if (error || stopped_) return;
+    Say("stopping: " + std::to_string(connections_.size()) +
+        " responses still in progress are cut off");
+    Stop();
+  });
+  // The last connection may already be gone.
+  Unregister(nullptr);
+}
+
+void TagServer::Unregister(Connection* connection) {
+  connections_.erase(connection);
+  if (draining_ && !stopped_ && connections_.empty()) {
+    // Not from inside a connection's destructor: on the next turn.
+    asio::post(io_, [this] {
+      if (stopped_ || !connections_.empty()) return;
+      Say("stopped: every response in progress has finished");
+      Stop();
+    });
+  }
 }
 
 void TagServer::Accept() {
@@ -147,8 +192,13 @@ void TagServer::WaitForSignals() {
       WaitForSignals();
       return;
     }
-    Say("stopping");
-    Stop();
+    if (draining_) {
+      Say("stopping at once");
+      Stop();
+      return;
+    }
+    Drain();
+    if (!stopped_) WaitForSignals();
   });
 }
 

@@ -40,6 +40,11 @@ class TagServer {
   // Stops accepting and closes every connection; io_context::run returns
   // once their handlers have finished.
   void Stop();
+  // Stops accepting and lets every response in progress finish, closing each
+  // connection after it; Stop follows when the last one has ended or the
+  // drain timeout has passed, whichever is first.
+  void Drain();
+  bool draining() const { return draining_; }
 
   const ServerOptions& options() const { return options_; }
   std::shared_ptr<StubGeneration> stub() const { return stub_; }
@@ -59,7 +64,7 @@ class TagServer {
   };
 
   void Register(Connection* connection) { connections_.insert(connection); }
-  void Unregister(Connection* connection) { connections_.erase(connection); }
+  void Unregister(Connection* connection);
 
  private:
   void Accept();
@@ -76,13 +81,16 @@ class TagServer {
   boost::asio::signal_set signals_;
   boost::asio::steady_timer reload_timer_;
   boost::asio::steady_timer accept_retry_timer_;
+  boost::asio::steady_timer drain_timer_;
   std::optional<StubWatch> watch_;
   bool stopped_ = false;
+  bool draining_ = false;
   std::unordered_set<Connection*> connections_;
   std::unordered_map<std::string, size_t> per_client_;
 };
 
-// Serves until SIGINT or SIGTERM; returns the exit status.
+// Serves until SIGINT or SIGTERM and the downloads in progress then have
+// finished; returns the exit status.
 int RunTagServer(const ServerOptions& options);
 
 }  // namespace vireo::tag_server
