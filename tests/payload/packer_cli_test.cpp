@@ -294,29 +294,42 @@ TEST_F(PackerCliTest, RefusesWhatTheStubWouldRefuseAndWritesNothing) {
 
 // The stub copies itself into the work directory as CorvaneUpdateSetup.exe and
 // never starts that copy: a program of that name would be overwritten and the
-// run would start nothing.
-TEST_F(PackerCliTest, RefusesAProgramNamedAsTheStubsCopyOfItself) {
+// run would start nothing, and any other file of that name would reach the
+// program as the stub's copy instead of as packed.
+TEST_F(PackerCliTest, RefusesAFileNamedAsTheStubsCopyOfItself) {
   const Bytes exe(10, 'x');
+  constexpr char kStarted[] =
+      "\" is the program the stub would start, but the stub copies itself into the work "
+      "directory as CorvaneUpdateSetup.exe";
+  constexpr char kOverwritten[] =
+      "\" would never reach setup.exe: the stub copies itself into the work directory under "
+      "that name";
   const struct {
     const char* label;
     std::vector<std::string> files;  // a folder of these, unless `tar`
     bool tar;
     const char* launch;   // --launch, or null
     const char* refused;  // the name refused, or null when packed
+    const char* why;      // what the refusal says after the name
   } cases[] = {
       {"the only program", {"CorvaneUpdateSetup.exe", "readme.txt"}, false, nullptr,
-       "CorvaneUpdateSetup.exe"},
-      {"other letter case", {"corvaneupdatesetup.EXE"}, false, nullptr, "corvaneupdatesetup.EXE"},
+       "CorvaneUpdateSetup.exe", kStarted},
+      {"other letter case", {"corvaneupdatesetup.EXE"}, false, nullptr, "corvaneupdatesetup.EXE",
+       kStarted},
       {"sorts before the other program", {"CorvaneUpdateSetup.exe", "setup.exe"}, false, nullptr,
-       "CorvaneUpdateSetup.exe"},
+       "CorvaneUpdateSetup.exe", kStarted},
       {"chosen with --launch", {"a.exe", "CORVANEUPDATESETUP.EXE"}, false,
-       "CORVANEUPDATESETUP.EXE", "CORVANEUPDATESETUP.EXE"},
+       "CORVANEUPDATESETUP.EXE", "CORVANEUPDATESETUP.EXE", kStarted},
       {"first member of a tar", {"CorvaneUpdateSetup.Exe", "a.exe"}, true, nullptr,
-       "CorvaneUpdateSetup.Exe"},
-      {"another program chosen with --launch", {"CorvaneUpdateSetup.exe", "setup.exe"}, false,
-       "setup.exe", nullptr},
-      {"a referral-coded name", {"CorvaneUpdateSetup-ABC123.exe"}, false, nullptr, nullptr},
-      {"a longer name", {"CorvaneUpdateSetup.exe.exe"}, false, nullptr, nullptr},
+       "CorvaneUpdateSetup.Exe", kStarted},
+      {"beside another program chosen with --launch", {"CorvaneUpdateSetup.exe", "setup.exe"},
+       false, "setup.exe", "CorvaneUpdateSetup.exe", kOverwritten},
+      {"after the program in a tar", {"setup.exe", "corvaneupdatesetup.exe"}, true, nullptr,
+       "corvaneupdatesetup.exe", kOverwritten},
+      {"a referral-coded name", {"CorvaneUpdateSetup-ABC123.exe"}, false, nullptr, nullptr,
+       nullptr},
+      {"a longer name", {"CorvaneUpdateSetup.exe.exe", "CorvaneUpdateSetup.exe.txt"}, false,
+       nullptr, nullptr, nullptr},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.label);
@@ -343,10 +356,7 @@ TEST_F(PackerCliTest, RefusesAProgramNamedAsTheStubsCopyOfItself) {
       continue;
     }
     EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.err.find("\"" + std::string(test.refused) +
-                           "\" is the program the stub would start, but the stub copies itself "
-                           "into the work directory as CorvaneUpdateSetup.exe"),
-              std::string::npos)
+    EXPECT_NE(run.err.find("\"" + std::string(test.refused) + test.why), std::string::npos)
         << run.err;
     EXPECT_EQ(ReadText(payload), "old");
     EXPECT_EQ(LeftoverTemporaries(), "");

@@ -70,6 +70,15 @@ int RunPack(const PackOptions& options) {
                         "\" is the program the stub would start, but " + problem);
     }
   }
+  // Any other member of that name would reach the program as the stub's copy,
+  // not as packed.
+  for (size_t i = 0; i < names.size(); ++i) {
+    if (static_cast<int>(i) == launch || !IsStubCopyName(names[i])) continue;
+    throw PackerError("cannot pack " + options.input.string() + ": \"" + names[i] +
+                      "\" would never reach " + names[launch] +
+                      ": the stub copies itself into the work directory under that name, over "
+                      "the file, before it starts the program; give the file another name");
+  }
   if (launch < 0 && !options.allow_no_exe) {
     throw PackerError("cannot pack " + options.input.string() +
                       ": no file ends in .exe, so the stub would start nothing "

@@ -202,10 +202,17 @@ int FindLaunchMember(const std::vector<std::string>& names) {
   return -1;
 }
 
+namespace {
+
+// The name the stub gives its copy of itself in the work directory.
+constexpr char kStubCopyName[] = "CorvaneUpdateSetup.exe";
+
+}  // namespace
+
+bool IsStubCopyName(const std::string& name) { return FoldCase(name) == FoldCase(kStubCopyName); }
+
 std::string LaunchNameProblem(const std::string& name) {
-  // The name the stub gives its copy of itself in the work directory.
-  static constexpr char kStubCopyName[] = "CorvaneUpdateSetup.exe";
-  if (FoldCase(name) != FoldCase(kStubCopyName)) return "";
+  if (!IsStubCopyName(name)) return "";
   return std::string("the stub copies itself into the work directory as ") + kStubCopyName +
          ", overwriting this program, and never starts its own copy; give the program another "
          "name";

@@ -40,4 +40,9 @@ int FindLaunchMember(const std::vector<std::string>& names);
 // name (in any letter case) would be overwritten and not run.
 std::string LaunchNameProblem(const std::string& name);
 
+// True when `name` is, in any letter case, the name the stub gives its copy of
+// itself in the work directory: a member of that name is overwritten by the
+// copy before the program starts.
+bool IsStubCopyName(const std::string& name);
+
 }  // namespace vireo::packer
