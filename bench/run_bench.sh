@@ -343,16 +343,26 @@ CURRENT_BENCH="${DIR_OF[$CURRENT]}/bench"
 STUB_SIZE_EMPTY=$(stat -c %s "$CURRENT_BENCH/bench_stub_without_payload.exe")
 STUB_SIZE_FULL=$(stat -c %s "$CURRENT_BENCH/CorvaneUpdateSetup.exe")
 
-# Wine's own share of the stub's memory: the same stub with a one-byte payload,
-# which stops at decoding (exit code 0xFFFFFFFF) after loading everything else.
-say "memory baseline: the stub with a one-byte payload"
-baseline=$(wine "$CURRENT_BENCH/bench-run.exe" "$(winpath "$CURRENT_BENCH/bench_stub_without_payload.exe")" | tr -d '\r')
-BASE_WS=$(value_of peak_working_set <<<"$baseline")
-BASE_PRIVATE=$(value_of peak_private <<<"$baseline")
-
 declare -A WALL PEAK_WS PEAK_PRIVATE
 SEVENZIP_MS=() SEVENZIP_ST_MS=() SEVENZIP_LZMA_MS=() STUB_LZMA_MS=() BARE_MS=() BARE_LZMA_MS=() BARE_WS=() BARE_PRIVATE=()
+BASE_MS=() BASE_WS_RUNS=() BASE_PRIVATE_RUNS=() BARE_START_MS=()
+W_ONE_BYTE=$(winpath "$CURRENT_BENCH/one_byte_payload.bin")
 for run in $(seq "$RUNS"); do
+  # What each program costs before and after its payload: the same stub with a
+  # one-byte payload, which stops at decoding (exit code 0xFFFFFFFF) after
+  # start-up, COM and everything else it loads, and the bare decoder refusing a
+  # one-byte file. Their working sets are also Wine's own share of the memory.
+  say "start-up without payload: the stub and the bare decoder, run $run of $RUNS"
+  result=$(wine "$CURRENT_BENCH/bench-run.exe" "$(winpath "$CURRENT_BENCH/bench_stub_without_payload.exe")" | tr -d '\r')
+  [ "$(value_of exit_code <<<"$result")" = "0xFFFFFFFF" ] ||
+    die "the stub without payload ended with exit code $(value_of exit_code <<<"$result")"
+  BASE_MS+=("$(value_of wall_ms <<<"$result")")
+  BASE_WS_RUNS+=("$(value_of peak_working_set <<<"$result")")
+  BASE_PRIVATE_RUNS+=("$(value_of peak_private <<<"$result")")
+  result=$(wine "$CURRENT_BENCH/bench-run.exe" "$(winpath "$CURRENT_BENCH/bare-decode.exe")" "$W_ONE_BYTE" | tr -d '\r')
+  [ "$(value_of exit_code <<<"$result")" = "0x00000002" ] ||
+    die "bare-decode.exe of one byte ended with exit code $(value_of exit_code <<<"$result")"
+  BARE_START_MS+=("$(value_of wall_ms <<<"$result")")
   # The floor: a bare in-memory decode of the same payload, interleaved with
   # the whole runs so that the machine's noise falls on both.
   say "bare in-memory decode, run $run of $RUNS"
@@ -406,6 +416,10 @@ SEVENZIP_MEDIAN=$(median "${SEVENZIP_MS[@]}")
 SEVENZIP_ST_MEDIAN=$(median "${SEVENZIP_ST_MS[@]}")
 SEVENZIP_LZMA_MEDIAN=$(median "${SEVENZIP_LZMA_MS[@]}")
 BARE_MEDIAN=$(median "${BARE_MS[@]}")
+BASE_MEDIAN=$(median "${BASE_MS[@]}")
+BARE_START_MEDIAN=$(median "${BARE_START_MS[@]}")
+BASE_WS=$(median "${BASE_WS_RUNS[@]}"); BASE_WS=${BASE_WS%.*}
+BASE_PRIVATE=$(median "${BASE_PRIVATE_RUNS[@]}"); BASE_PRIVATE=${BASE_PRIVATE%.*}
 BARE_LZMA_MEDIAN=$(median "${BARE_LZMA_MS[@]}")
 STUB_LZMA_MEDIAN=$(median "${STUB_LZMA_MS[@]}")
 BARE_WS_MEDIAN=$(median "${BARE_WS[@]}"); BARE_WS_MEDIAN=${BARE_WS_MEDIAN%.*}
@@ -454,11 +468,14 @@ report() {
   echo "| **Whole run** | **$(seconds "$wall")** | | bench-run.exe: CreateProcessW of the stub (payload as resource \"B\" 102) to its exit, child setup.exe and clean-up included |"
   echo "| Bare in-memory decode (the floor) | $(seconds "$BARE_MEDIAN"), $(megabytes "$BARE_WS_MEDIAN") working set, $(megabytes "$BARE_PRIVATE_MEDIAN") private | | bench-run.exe of bare-decode.exe: the payload file mapped, LzmaDecode in one call, BCJ2 into memory, nothing written; same SDK and decoder flags |"
   echo "| **Whole run / bare decode** | **$(ratio "$wall" "$BARE_MEDIAN")** | ≤ 1.05 | |"
+  echo "| Start-up and stop without payload | stub $(seconds "$BASE_MEDIAN"), bare decoder $(seconds "$BARE_START_MEDIAN") | | bench-run.exe of the stub with a one-byte payload (process start, COM, logging set-up, the work folder; stops at decoding) and of bare-decode.exe refusing a one-byte file |"
+  echo "| Whole run / bare decode, both without their start-up and stop | $(ratio "$(awk -v a="$wall" -v b="$BASE_MEDIAN" 'BEGIN { print a - b }')" "$(awk -v a="$BARE_MEDIAN" -v b="$BARE_START_MEDIAN" 'BEGIN { print a - b }')") | | (whole run − the stub's row above) / (bare decode − the bare decoder's): the payload's own share, with the child, the extraction and the self-copy; emulation makes start-up far dearer than natively |"
   echo "| 7zz x (same files, BCJ2 + LZMA d=8m) | $(seconds "$SEVENZIP_MEDIAN") | | wall time of native \`7zz x\` to a folder |"
   echo "| 7zz's LZMA layer | $(seconds "$SEVENZIP_LZMA_MEDIAN") | | wall time of native \`7zz x -tlzma -so payload.bin\` to /dev/null: the stub's own LZMA stream |"
   echo "| Bare decode's LZMA layer | $(seconds "$BARE_LZMA_MEDIAN") | | bare-decode.exe's LzmaDecode call alone |"
   echo "| Stub's LZMA layer | $(seconds "$STUB_LZMA_MEDIAN") | | payload-bench.exe's LZMA stage, in the rounds of the whole runs, the floor and 7zz |"
-  echo "| **Stub's LZMA layer / 7zz's LZMA layer** | **$(ratio "$STUB_LZMA_MEDIAN" "$SEVENZIP_LZMA_MEDIAN")** | ≤ 1.05 | the row above over 7zz's LZMA layer (bare decode's: $(ratio "$BARE_LZMA_MEDIAN" "$SEVENZIP_LZMA_MEDIAN")) |"
+  echo "| **Stub's LZMA layer / 7zz's LZMA layer** | **$(ratio "$STUB_LZMA_MEDIAN" "$SEVENZIP_LZMA_MEDIAN")** | ≤ 1.05 | the stub's LZMA layer over 7zz's (bare decode's: $(ratio "$BARE_LZMA_MEDIAN" "$SEVENZIP_LZMA_MEDIAN")) |"
+  echo "| Same C decoder built natively / 7zz's LZMA layer | $(ratio "$(median $HOST_LZMA)" "$SEVENZIP_LZMA_MEDIAN") | | payload-bench-host's LZMA stage (x86-64 Linux, \`${HOST_FLAGS:--O2}\`) over 7zz's: the code against 7zz's on the same processor, without the emulator; it does not show the 32-bit build's own cost |"
   echo "| **Whole run / 7zz x** | **$(ratio "$wall" "$SEVENZIP_MEDIAN")** | ≤ 1.05 | |"
   echo "| 7zz x -mmt=1, for scale | $(seconds "$SEVENZIP_ST_MEDIAN") (whole run / this: $(ratio "$wall" "$SEVENZIP_ST_MEDIAN")) | | the same on one thread |"
   echo "| Peak working set | $(megabytes "$ws") | | bench-run.exe: largest PeakWorkingSetSize of the stub while it runs (Wine: the process's resident high-water mark) |"
