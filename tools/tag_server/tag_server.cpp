@@ -2,12 +2,12 @@
 
 #include <sys/resource.h>
 
-#include <boost/asio/post.hpp>
-
 #include <csignal>
 #include <cstdio>
 #include <utility>
 #include <vector>
+
+#include <boost/asio/post.hpp>
 
 #include "tools/common/tool_error.h"
 #include "tools/tag_server/connection.h"
@@ -130,20 +130,22 @@ void TagServer::Drain() {
         " responses still in progress are cut off");
     Stop();
   });
-  // The last connection may already be gone.
-  Unregister(nullptr);
+  StopOnceIdle();
 }
 
 void TagServer::Unregister(Connection* connection) {
   connections_.erase(connection);
-  if (draining_ && !stopped_ && connections_.empty()) {
-    // Not from inside a connection's destructor: on the next turn.
-    asio::post(io_, [this] {
-      if (stopped_ || !connections_.empty()) return;
-      Say("stopped: every response in progress has finished");
-      Stop();
-    });
-  }
+  if (draining_) StopOnceIdle();
+}
+
+void TagServer::StopOnceIdle() {
+  if (stopped_ || !connections_.empty()) return;
+  // On the next turn, not from inside a connection's destructor.
+  asio::post(io_, [this] {
+    if (stopped_ || !connections_.empty()) return;
+    Say("stopped: every response in progress has finished");
+    Stop();
+  });
 }
 
 void TagServer::Accept() {

@@ -70,6 +70,7 @@ class TagServer {
   void Accept();
   void OnAccepted(boost::asio::ip::tcp::socket socket);
   void WaitForSignals();
+  void StopOnceIdle();
   void ScheduleReload();
   void Reload(bool forced);
 
