@@ -485,5 +485,48 @@ TEST_F(TagServerTest, ASecondSignalOrTheDrainTimeoutCutsDownloadsOff) {
   }
 }
 
+TEST_F(TagServerTest, SIGUSR1OpensTheAccessLogAgainAfterRotation) {
+  const fs::path logs = *folder_ / "logs";
+  fs::create_directories(logs);
+  const fs::path log = logs / "access.log";
+  ServerProcess server(CORVANE_TAG_PATH, stub(), *folder_, {"--access-log", log.string()});
+  // The lines of `file` once it has `count` of them: a line is written when
+  // its response has gone out, which may be just after the client has it.
+  const auto lines = [](const fs::path& file, size_t count) {
+    std::vector<std::string> result;
+    for (int wait = 0; wait < 100; ++wait) {
+      std::istringstream text(fs::exists(file) ? Text(ReadFileBytes(file)) : "");
+      result.clear();
+      for (std::string line; std::getline(text, line);) result.push_back(line);
+      if (result.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return result;
+  };
+
+  EXPECT_EQ(Exchange(server.port(), Get("/CorvaneUpdateSetup.exe?tag=first")).status, 200);
+  ASSERT_EQ(lines(log, 1).size(), 1u);
+  // Rotated as logrotate does it: renamed, then the server told.
+  fs::rename(log, logs / "access.log.1");
+  ::kill(server.pid(), SIGUSR1);
+  ASSERT_TRUE(server.WaitForMessages("reopened the access log", 1)) << server.Messages();
+  EXPECT_EQ(Exchange(server.port(), Get("/CorvaneUpdateSetup.exe?tag=second")).status, 200);
+  const std::vector<std::string> current = lines(log, 1);
+  const std::vector<std::string> rotated = lines(logs / "access.log.1", 1);
+  ASSERT_EQ(rotated.size(), 1u);
+  ASSERT_EQ(current.size(), 1u);
+  EXPECT_NE(rotated[0].find("tag=\"first\""), std::string::npos) << rotated[0];
+  EXPECT_NE(current[0].find("tag=\"second\""), std::string::npos) << current[0];
+
+  // A file that cannot be opened again leaves the server writing where it did.
+  fs::rename(logs, *folder_ / "logs-moved");
+  ::kill(server.pid(), SIGUSR1);
+  ASSERT_TRUE(server.WaitForMessages("still writing the access log opened before", 1))
+      << server.Messages();
+  EXPECT_EQ(Exchange(server.port(), Get("/CorvaneUpdateSetup.exe?tag=third")).status, 200);
+  EXPECT_EQ(lines(*folder_ / "logs-moved" / "access.log", 2).size(), 2u);
+  EXPECT_TRUE(server.Alive());
+}
+
 }  // namespace
 }  // namespace vireo::test

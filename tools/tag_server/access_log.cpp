@@ -58,7 +58,17 @@ AccessLog::AccessLog(const std::string& path) {
   if (!file_) {
     throw tools::ToolError("cannot open the access log " + path + ": " + std::strerror(errno));
   }
+  path_ = path;
   owned_ = true;
+}
+
+std::string AccessLog::Reopen() {
+  if (!owned_) return "";
+  std::FILE* reopened = std::fopen(path_.c_str(), "a");
+  if (!reopened) return "cannot open " + path_ + ": " + std::strerror(errno);
+  std::fclose(file_);
+  file_ = reopened;
+  return "";
 }
 
 AccessLog::~AccessLog() {

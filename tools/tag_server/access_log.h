@@ -41,8 +41,14 @@ class AccessLog {
   AccessLog& operator=(const AccessLog&) = delete;
 
   void Write(const AccessRecord& record);
+  // Opens the file by its path again, for log rotation: the file renamed
+  // away keeps what was written, new lines go to a new file of the old name.
+  // Returns an empty string when done (or when the log is standard output),
+  // else why not; the file written before is then kept.
+  std::string Reopen();
 
  private:
+  std::string path_;
   std::FILE* file_ = nullptr;
   bool owned_ = false;
 };

@@ -57,7 +57,9 @@ TagServer::TagServer(asio::io_context& io, ServerOptions options)
       signals_(io, SIGINT, SIGTERM, SIGHUP),
       reload_timer_(io),
       accept_retry_timer_(io),
-      drain_timer_(io) {}
+      drain_timer_(io) {
+  signals_.add(SIGUSR1);
+}
 
 TagServer::~TagServer() = default;
 
@@ -191,6 +193,13 @@ void TagServer::WaitForSignals() {
     if (error || stopped_) return;
     if (signal == SIGHUP) {
       Reload(true);
+      WaitForSignals();
+      return;
+    }
+    if (signal == SIGUSR1) {
+      const std::string problem = access_log_.Reopen();
+      Say(problem.empty() ? "reopened the access log"
+                          : "still writing the access log opened before: " + problem);
       WaitForSignals();
       return;
     }
