@@ -9,6 +9,7 @@
 #include "tools/tag_server/access_log.h"
 #include "tools/tag_server/byte_range.h"
 #include "tools/tag_server/download_request.h"
+#include "tools/tag_server/http_date.h"
 
 namespace vireo::tag_server {
 namespace {
@@ -151,6 +152,35 @@ TEST(AccessLine, RequestTextCannotForgeOrStretchALine) {
   const std::string line = FormatAccessLine(record);
   EXPECT_LT(line.size(), 2300u);
   EXPECT_NE(line.find("aaa...\" 206 10 tag=- range=- time="), std::string::npos) << line;
+}
+
+TEST(HttpDate, ReadsBackWhatItWritesAndNothingElse) {
+  for (const std::time_t time : {std::time_t{0}, std::time_t{784111777}, std::time_t{951782400},
+                                 std::time_t{4102444799}}) {
+    std::time_t parsed = -1;
+    EXPECT_TRUE(ParseHttpDate(FormatHttpDate(time), &parsed)) << FormatHttpDate(time);
+    EXPECT_EQ(parsed, time);
+  }
+  std::time_t parsed = 0;
+  EXPECT_TRUE(ParseHttpDate("Sun, 06 Nov 1994 08:49:37 GMT", &parsed));
+  EXPECT_EQ(parsed, 784111777);
+  for (const char* text : {
+           "Sunday, 06-Nov-94 08:49:37 GMT",  // the obsolete forms
+           "Sun Nov  6 08:49:37 1994",
+           "Sun, 06 Nov 1994 08:49:37 UTC",
+           "Dim, 06 Nov 1994 08:49:37 GMT",
+           "Sun, 06 Nov 1994 08:49:37 GMT ",
+           "Sun, 6 Nov 1994 08:49:37 GMT",
+           "Sun, 06 Nvo 1994 08:49:37 GMT",
+           "Sun, 31 Feb 1994 08:49:37 GMT",
+           "Sun, 06 Nov 1994 24:49:37 GMT",
+           "Sun, 06 Nov 1994 08:4x:37 GMT",
+           "Sun, 06 Nov 1969 08:49:37 GMT",
+           "",
+       }) {
+    SCOPED_TRACE(text);
+    EXPECT_FALSE(ParseHttpDate(text, &parsed));
+  }
 }
 
 }  // namespace

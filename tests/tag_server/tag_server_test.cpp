@@ -165,7 +165,9 @@ TEST_F(TagServerTest, RangesPutTheStubBackTogether) {
   const std::string whole = SetOutput(kTag);
   const uint64_t size = whole.size();
   const std::string target = TaggedTarget(kTag);
-  const std::string etag = Exchange(port(), Get(target, "", "HEAD"), true).Field("ETag");
+  const HttpResponse head = Exchange(port(), Get(target, "", "HEAD"), true);
+  const std::string etag = head.Field("ETag");
+  const std::string last_modified = head.Field("Last-Modified");
   struct Case {
     std::string range;
     uint64_t first, last;
@@ -211,6 +213,12 @@ TEST_F(TagServerTest, RangesPutTheStubBackTogether) {
       {"a range past the end", "Range: bytes=" + std::to_string(size) + "-\r\n", 416},
       {"an unchanged copy", "If-None-Match: " + etag + "\r\n", 304},
       {"an outdated copy", "If-None-Match: \"old\"\r\n", 200},
+      {"a copy of this date", "If-Modified-Since: " + last_modified + "\r\n", 304},
+      {"a copy of another date", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n", 200},
+      {"a date HTTP no longer writes", "If-Modified-Since: Sunday, 06-Nov-94 08:49:37 GMT\r\n",
+       200},
+      {"a date beside an outdated tag",
+       "If-None-Match: \"old\"\r\nIf-Modified-Since: " + last_modified + "\r\n", 200},
   };
   for (const Whole& c : others) {
     SCOPED_TRACE(c.what);

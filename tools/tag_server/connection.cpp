@@ -274,10 +274,20 @@ void Connection::AnswerDownload(const std::string& tag, bool has_tag,
   uint64_t first = 0;
   uint64_t last = size == 0 ? 0 : size - 1;
   const auto if_none_match = request.find(http::field::if_none_match);
+  const auto if_modified_since = request.find(http::field::if_modified_since);
   const auto range_field = request.find(http::field::range);
-  if (if_none_match != request.end() && MatchesAny(if_none_match->value(), etag)) {
+  std::time_t since = 0;
+  if (if_none_match != request.end()) {
+    if (MatchesAny(if_none_match->value(), etag)) status = 304;
+  } else if (if_modified_since != request.end() &&
+             ParseHttpDate(Trim(if_modified_since->value()), &since) &&
+             generation_->modified() == since) {
+    // Only without If-None-Match, which says more; and only for the very date
+    // sent as Last-Modified, not any later one: a stub renamed into place may
+    // carry an older date than the one it replaces.
     status = 304;
-  } else if (range_field != request.end()) {
+  }
+  if (status != 304 && range_field != request.end()) {
     const auto if_range = request.find(http::field::if_range);
     const bool current = if_range == request.end() || Trim(if_range->value()) == etag ||
                          Trim(if_range->value()) == last_modified;
