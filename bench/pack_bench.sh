@@ -13,8 +13,7 @@
 # The report is printed as Markdown and written to HOST_BUILD/pack-bench/results.md.
 set -euo pipefail
 
-die() { printf 'pack_bench.sh: %s\n' "$*" >&2; exit 1; }
-say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
+. "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 [ $# -ge 1 ] || die "usage: pack_bench.sh HOST_BUILD [--mb M] [--files N] [--runs R]"
 HOST=$(cd "$1" && pwd); shift
@@ -29,9 +28,7 @@ while [ $# -gt 0 ]; do
 done
 PACKER="$HOST/tools/corvane-pack"
 GENERATOR="$HOST/bench/corvane-bench-payload"
-for tool in "$PACKER" "$GENERATOR"; do
-  [ -x "$tool" ] || die "$tool is missing; build the host tree first"
-done
+require_built "build the host tree first" "$PACKER" "$GENERATOR"
 
 WORK="$HOST/pack-bench"
 rm -rf "$WORK"

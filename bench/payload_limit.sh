@@ -25,8 +25,7 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-die() { printf 'payload_limit.sh: %s\n' "$*" >&2; exit 1; }
-say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
+. "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 [ $# -ge 1 ] || die "usage: payload_limit.sh BUILD [--resources \"MB ...\"] [--step MB]"
 BUILD=$(cd "$1" && pwd); shift

@@ -25,8 +25,7 @@
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-die() { printf 'run_bench.sh: %s\n' "$*" >&2; exit 1; }
-say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
+. "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 [ $# -ge 1 ] || die "usage: run_bench.sh BUILD [--quick] [--mb M] [--files N] [--runs R] [--variants LIST] [--fresh]"
 BUILD=$(cd "$1" && pwd); shift
@@ -74,10 +73,9 @@ export WINEPREFIX="${WINEPREFIX:-$BUILD/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
-for tool in "$GENERATOR" "$HOST_BENCH" "$PACKER" "$CHILD"; do
-  [ -f "$tool" ] || die "$tool is missing; build both presets first (./build.sh bench does)"
-done
-command -v 7zz >/dev/null || die "7zz (Debian package 7zip) is not installed"
+require_built "build both presets first (./build.sh bench does)" \
+  "$GENERATOR" "$HOST_BENCH" "$PACKER" "$CHILD"
+require_installed 7zz
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$WINDOWS/CMakeCache.txt" 2>/dev/null; }
 SDK_DIR=$(cache_value CORVANE_LZMA_SDK_DIR)
 [ -f "$SDK_DIR/LzmaDec.c" ] || die "no LZMA SDK in the Windows build's cache; build the windows preset first"

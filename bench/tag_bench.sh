@@ -15,8 +15,7 @@
 # written to HOST_BUILD/tag-bench/results.md.
 set -euo pipefail
 
-die() { printf 'tag_bench.sh: %s\n' "$*" >&2; exit 1; }
-say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
+. "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 [ $# -ge 1 ] || die "usage: tag_bench.sh HOST_BUILD [--mb M] [--stubs N] [--runs R]"
 HOST=$(cd "$1" && pwd); shift
@@ -31,10 +30,8 @@ while [ $# -gt 0 ]; do
 done
 TAGGER="$HOST/tools/corvane-tag"
 IMAGE_MAKER="$HOST/bench/tag-bench-image"
-for tool in "$TAGGER" "$IMAGE_MAKER"; do
-  [ -x "$tool" ] || die "$tool is missing; build the host tree first"
-done
-command -v osslsigncode >/dev/null || die "osslsigncode is not installed"
+require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER"
+require_installed osslsigncode
 
 WORK="$HOST/tag-bench"
 rm -rf "$WORK"

@@ -22,8 +22,7 @@
 # Markdown and written to HOST_BUILD/tag-server-bench/results.md.
 set -euo pipefail
 
-die() { printf 'tag_server_bench.sh: %s\n' "$*" >&2; exit 1; }
-say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
+. "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 [ $# -ge 1 ] || die "usage: tag_server_bench.sh HOST_BUILD [--seconds S] [--small-mb M] [--large-mb M] [--clients LIST]"
 HOST=$(cd "$1" && pwd); shift
@@ -40,12 +39,8 @@ while [ $# -gt 0 ]; do
 done
 TAGGER="$HOST/tools/corvane-tag"
 IMAGE_MAKER="$HOST/bench/tag-bench-image"
-for tool in "$TAGGER" "$IMAGE_MAKER"; do
-  [ -x "$tool" ] || die "$tool is missing; build the host tree first"
-done
-for program in wrk curl osslsigncode openssl; do
-  command -v "$program" >/dev/null || die "$program is not installed (./build.sh setup installs it)"
-done
+require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER"
+require_installed wrk curl osslsigncode openssl
 
 WORK="$HOST/tag-server-bench"
 rm -rf "$WORK"
