@@ -80,6 +80,23 @@ class TagServerTest : public testing::Test {
     return (*expected_)[key] = Text(ReadFileBytes(out));
   }
 
+  // Writes a signed stub of about `megabytes` MB to `served`.
+  static void WriteSignedStub(const fs::path& served, int megabytes) {
+    fs::create_directories(served.parent_path());
+    const fs::path image = *folder_ / "unsigned-image.exe";
+    Require(RunProgram(CORVANE_BENCH_IMAGE, {image.string(), std::to_string(megabytes)}, *folder_),
+            "image");
+    WriteFileBytes(served, SignImage(ReadFileBytes(image), *signer_, *folder_));
+  }
+
+  // A stub larger than the socket buffers between server and test, so that a
+  // download read slowly stays in progress; made once.
+  static fs::path LargeStub() {
+    const fs::path served = *folder_ / "large" / "CorvaneUpdateSetup.exe";
+    if (!fs::exists(served)) WriteSignedStub(served, 12);
+    return served;
+  }
+
   static std::string TaggedTarget(const std::string& tag,
                                   const std::string& name = "CorvaneUpdateSetup.exe") {
     return "/" + name + "?tag=" + QueryEncode(tag);
@@ -215,6 +232,8 @@ TEST_F(TagServerTest, RangesPutTheStubBackTogether) {
       {"an outdated copy", "If-None-Match: \"old\"\r\n", 200},
       {"a copy of this date", "If-Modified-Since: " + last_modified + "\r\n", 304},
       {"a copy of another date", "If-Modified-Since: Sun, 06 Nov 1994 08:49:37 GMT\r\n", 200},
+      // A later date too: a stub renamed into place may be dated before the last.
+      {"a copy of a later date", "If-Modified-Since: Thu, 31 Dec 2099 23:59:59 GMT\r\n", 200},
       {"a date HTTP no longer writes", "If-Modified-Since: Sunday, 06-Nov-94 08:49:37 GMT\r\n",
        200},
       {"a date beside an outdated tag",
@@ -345,13 +364,9 @@ TEST_F(TagServerTest, ConnectionsOverTheLimitsAreRefused) {
 }
 
 TEST_F(TagServerTest, AReloadLeavesDownloadsInProgressOnTheirStub) {
-  // Larger than the socket buffers between server and test, so that the
-  // download is still being sent when the stub changes.
+  // Large, so that the download is still being sent when the stub changes.
   const fs::path served = *folder_ / "reloaded" / "CorvaneUpdateSetup.exe";
-  fs::create_directories(served.parent_path());
-  const fs::path first_image = *folder_ / "unsigned-first.exe";
-  Require(RunProgram(CORVANE_BENCH_IMAGE, {first_image.string(), "12"}, *folder_), "image");
-  WriteFileBytes(served, SignImage(ReadFileBytes(first_image), *signer_, *folder_));
+  WriteSignedStub(served, 12);
   // A request may take a second, a download ten minutes without progress.
   ServerProcess server(CORVANE_TAG_PATH, served, *folder_,
                        {"--request-timeout", "1", "--idle-timeout", "600"});
@@ -367,9 +382,7 @@ TEST_F(TagServerTest, AReloadLeavesDownloadsInProgressOnTheirStub) {
 
   // A new release renamed into place, as `corvane-tag set` and deployments do.
   const fs::path next = *folder_ / "reloaded" / ".next.exe";
-  const fs::path unsigned_image = *folder_ / "unsigned-next.exe";
-  Require(RunProgram(CORVANE_BENCH_IMAGE, {unsigned_image.string(), "2"}, *folder_), "image");
-  WriteFileBytes(next, SignImage(ReadFileBytes(unsigned_image), *signer_, *folder_));
+  WriteSignedStub(next, 2);
   const std::string new_expected = SetOutput(kTag, next);
   fs::rename(next, served);
   ASSERT_TRUE(server.WaitForMessages("loaded " + served.string() + " again", 1))
@@ -404,19 +417,6 @@ TEST_F(TagServerTest, AReloadLeavesDownloadsInProgressOnTheirStub) {
   EXPECT_TRUE(Exchange(server.port(), Get(TaggedTarget(kTag))).body == new_expected);
 }
 
-// The stub, larger than the socket buffers between server and test, that the
-// stop tests download slowly; made once.
-fs::path LargeStub(const fs::path& folder, const TestSigner& signer) {
-  const fs::path served = folder / "large" / "CorvaneUpdateSetup.exe";
-  if (fs::exists(served)) return served;
-  fs::create_directories(served.parent_path());
-  const fs::path image = folder / "unsigned-large.exe";
-  const ProcessResult made = RunProgram(CORVANE_BENCH_IMAGE, {image.string(), "12"}, folder);
-  if (made.status != 0) throw std::runtime_error("image failed: " + made.err);
-  WriteFileBytes(served, SignImage(ReadFileBytes(image), signer, folder));
-  return served;
-}
-
 // The body of the one response in `received`, or all of it when no header ended.
 std::string BodyOf(const std::string& received) {
   const size_t head_end = received.find("\r\n\r\n");
@@ -424,7 +424,7 @@ std::string BodyOf(const std::string& received) {
 }
 
 TEST_F(TagServerTest, StoppingLetsDownloadsInProgressFinish) {
-  const fs::path served = LargeStub(*folder_, *signer_);
+  const fs::path served = LargeStub();
   const std::string expected = SetOutput(kTag, served);
   ServerProcess server(CORVANE_TAG_PATH, served, *folder_, {"--idle-timeout", "600"});
 
@@ -461,7 +461,7 @@ TEST_F(TagServerTest, StoppingLetsDownloadsInProgressFinish) {
 }
 
 TEST_F(TagServerTest, ASecondSignalOrTheDrainTimeoutCutsDownloadsOff) {
-  const fs::path served = LargeStub(*folder_, *signer_);
+  const fs::path served = LargeStub();
   const std::string expected = SetOutput(kTag, served);
   struct Case {
     const char* what;
@@ -471,7 +471,7 @@ TEST_F(TagServerTest, ASecondSignalOrTheDrainTimeoutCutsDownloadsOff) {
   };
   for (const Case& c : {Case{"second signal", "600", true, "stopping at once"},
                         Case{"drain timeout", "1", false, "still in progress are cut off"},
-                        Case{"no drain", "0", false, "stopping"}}) {
+                        Case{"no drain", "0", false, "serve: stopping\n"}}) {
     SCOPED_TRACE(c.what);
     ServerProcess server(CORVANE_TAG_PATH, served, *folder_,
                          {"--idle-timeout", "600", "--drain-timeout", c.drain_timeout});
