@@ -441,9 +441,9 @@ report() {
        "$(wine --version); $(7zz | sed -n 2p | sed 's/ :.*//; s/^ *//');" \
        "$(i686-w64-mingw32-gcc-posix --version | head -n 1). Medians of $RUNS runs."
   echo
-  if [ -n "${QEMU_SET_ENV:-}" ]; then
+  if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
     echo "**This machine's kernel does not run 32-bit programs: Wine and every Windows program here ran under"
-    echo "QEMU's user-mode emulation.** Ratios between Windows programs (whole run / bare decode, memory) hold;"
+    echo "QEMU's user-mode emulation ($(qemu-i386 --version | head -n 1)).** Ratios between Windows programs (whole run / bare decode, memory) hold;"
     echo "ratios of a Windows program to native 7zz measure the emulator, not the code."
     echo
   fi
