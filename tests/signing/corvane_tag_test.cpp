@@ -556,7 +556,9 @@ TEST_F(CorvaneTagTest, SetManyRefusesEveryBadLineAndWritesNothing) {
       "empty.exe \n"
       "quote.exe appname=\"x\"\n"
       "control.exe a\tb\n"
-      "long.exe " + std::string(32454, 'a') + "\n"
+      "long.exe " + std::string(32454, 'a') + "\n" +
+      std::string(251, 'n') + ".exe appname=x\n" +  // the longest name: 255 bytes
+      std::string(252, 'n') + ".exe appname=x\n" +
       "# a comment, skipped\n"
       "fine.exe appname=Fine\n";
   const std::vector<std::pair<int, std::string>> expected = {
@@ -573,6 +575,7 @@ TEST_F(CorvaneTagTest, SetManyRefusesEveryBadLineAndWritesNothing) {
       {12, "the tag contains a double quote (at byte 8)"},
       {13, "the tag is not printable ASCII (byte 0x09 at 1)"},
       {14, "the tag has 32454 bytes; the stub's child command line holds at most 32453"},
+      {16, "the file name has 256 bytes; at most 255 are allowed"},
   };
   const fs::path stub = Write("stub.exe", *signed32_);
   const fs::path list_file = Write("tags.txt", Bytes(list.begin(), list.end()));
@@ -587,8 +590,9 @@ TEST_F(CorvaneTagTest, SetManyRefusesEveryBadLineAndWritesNothing) {
         << many.err;
   }
   EXPECT_EQ(many.err.find("tags.txt:1:"), std::string::npos) << many.err;
-  EXPECT_EQ(many.err.find("tags.txt:16:"), std::string::npos) << many.err;
-  EXPECT_NE(many.err.find("13 lines of"), std::string::npos) << many.err;
+  EXPECT_EQ(many.err.find("tags.txt:15:"), std::string::npos) << many.err;
+  EXPECT_EQ(many.err.find("tags.txt:18:"), std::string::npos) << many.err;
+  EXPECT_NE(many.err.find("14 lines of"), std::string::npos) << many.err;
   EXPECT_NE(many.err.find("nothing written"), std::string::npos) << many.err;
   EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"stub.exe", "tags.txt"}));
 
