@@ -8,6 +8,14 @@ WideString GetTempFileNameIn(const wchar_t* directory, const wchar_t* prefix) {
   wchar_t buffer[MAX_PATH] = {};
   // Any non-zero result is success, whatever unique number the platform chose.
   if (::GetTempFileNameW(directory, prefix, 0, buffer) == 0) return WideString();
+  // Some implementations return a number even when the file could not be
+  // created (a directory that cannot be written); only the created file makes
+  // the name ours, and its absence is what a write probe looks for.
+  const DWORD error = ::GetLastError();
+  if (!FileExists(buffer)) {
+    ::SetLastError(error != ERROR_SUCCESS ? error : ERROR_ACCESS_DENIED);
+    return WideString();
+  }
   return WideString(buffer);
 }
 

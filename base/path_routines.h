@@ -10,7 +10,8 @@
 namespace vireo {
 
 // Creates an empty file with a unique name "<prefix>XXXX.tmp" in `directory` and
-// returns its path; empty when GetTempFileNameW returned 0.
+// returns its path; empty when GetTempFileNameW returned 0 or did not create
+// the file.
 WideString GetTempFileNameIn(const wchar_t* directory, const wchar_t* prefix);
 
 // True when the attributes of `path` can be read.

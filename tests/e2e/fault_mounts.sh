@@ -52,6 +52,11 @@ mount -t tmpfs -o size=64m tmpfs "$system_temp"
 suite squatted 'SquattedWorkRoot.*'
 umount "$system_temp"
 
+# Only the first administrator root is read-only; the second can be written.
+mount -t tmpfs -o ro,size=1m tmpfs "$system_temp"
+suite system-temp-read-only 'ReadOnlySystemTemp.*'
+umount "$system_temp"
+
 # Neither administrator root can be written.
 mount -t tmpfs -o ro,size=1m tmpfs "$system_temp"
 mount -t tmpfs -o ro,size=1m tmpfs "$program_temp"

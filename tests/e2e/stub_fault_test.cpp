@@ -131,6 +131,30 @@ TEST_F(SquattedWorkRoot, TakenNamesAreNeitherUsedNorTouched) {
   }
 }
 
+// fault_mounts.sh mounted SystemTemp read-only and left the Program Files
+// root as it is, writable.
+class ReadOnlySystemTemp : public FaultyWorkRoot {
+ protected:
+  void SetUp() override {
+    RequireRoot("system-temp-read-only");
+    if (IsSkipped()) return;
+    StubEndToEnd::SetUp();
+  }
+};
+
+TEST_F(ReadOnlySystemTemp, TheRunPassesItOverForProgramFiles) {
+  const std::wstring program_root = ProgramFilesRoot();
+  const std::vector<std::wstring> system_before = ListDirectory(SystemTemp());
+  const std::vector<std::wstring> program_before = ListDirectory(program_root);
+  const StubRun run = runner_.Run(runner_.PrepareStub(L"CorvaneUpdateSetup.exe"));
+  EXPECT_EQ(run.exit_code, 0u);
+  ASSERT_EQ(run.child_command_lines.size(), 1u);
+  EXPECT_EQ(WorkDirectoryOf(run.child_command_lines[0]).rfind(program_root + L"\\PKM", 0), 0u)
+      << run.child_command_lines[0];
+  EXPECT_EQ(ListDirectory(SystemTemp()), system_before);
+  EXPECT_EQ(ListDirectory(program_root), program_before);
+}
+
 // fault_mounts.sh mounted both admin work roots read-only.
 class ReadOnlyWorkRoot : public FaultyWorkRoot {
  protected:

@@ -66,6 +66,47 @@ Bytes SignedPart(const Bytes& image) {
   return part;
 }
 
+// The image right at the edge of one of the tagger's checks: the last the
+// check accepts, and the first it refuses.
+struct Edge {
+  Bytes accepted;
+  Bytes refused;
+};
+
+struct EdgeImages {
+  Edge directories;      // NumberOfRvaAndSizes 5 (entry 4 is there), 4
+  Edge optional_header;  // SizeOfOptionalHeader 136 (reaches past entry 4), 135
+  Edge size_of_headers;  // SizeOfHeaders at the table's offset, one byte past it
+  Edge section;          // a section's data ending at the table, one byte into it
+  Edge table_size;       // the table ending the file, one byte past it
+  Edge entry_length;     // the entry as long as the table, one byte longer
+};
+
+EdgeImages MakeEdgeImages(const Bytes& signed32) {
+  const uint32_t pe = PeHeaderOffset(signed32);
+  const CertificateTableFacts table = ReadCertificateTableFacts(signed32);
+  const auto with16 = [&](size_t at, uint16_t value) {
+    Bytes image = signed32;
+    WriteLe16(image, at, value);
+    return image;
+  };
+  const auto with32 = [&](size_t at, uint32_t value) {
+    Bytes image = signed32;
+    WriteLe32(image, at, value);
+    return image;
+  };
+  constexpr size_t kDirectoryCountField = 24 + 92;
+  constexpr size_t kOptionalHeaderSizeField = 20;
+  return EdgeImages{
+      {with32(pe + kDirectoryCountField, 5), with32(pe + kDirectoryCountField, 4)},
+      {with16(pe + kOptionalHeaderSizeField, 136), with16(pe + kOptionalHeaderSizeField, 135)},
+      {WithSizeOfHeaders(signed32, table.offset), WithSizeOfHeaders(signed32, table.offset + 1)},
+      {WithSectionAndTableAt(signed32, kSectionEnd), WithSectionAndTableAt(signed32, kSectionEnd - 1)},
+      {signed32, with32(pe + kCertificateEntryPe32 + 4, table.size + 1)},
+      {signed32, with32(table.offset, table.size + 1)},
+  };
+}
+
 class CorvaneTagTest : public testing::Test {
  public:
   static void SetUpTestSuite() {
@@ -225,6 +266,11 @@ TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
   const Bytes table_inside_header_size = WithSizeOfHeaders(*signed32_, 0x1000);
   Bytes short_optional_header = *signed32_;
   WriteLe16(short_optional_header, PeHeaderOffset(*signed32_) + 20, 96);
+  // One byte less than the least each check lets through (see
+  // SetsTheTagAtTheEdgeOfEachCheck).
+  const EdgeImages edges = MakeEdgeImages(*signed32_);
+  Bytes table_one_short = *signed32_;
+  table_one_short.push_back(0);
   const struct {
     const char* name;
     const Bytes& image;
@@ -258,6 +304,22 @@ TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
        "overlaps the PE headers, which end at offset 4096"},
       {"optional header too short", short_optional_header, {"set", "", kTag},
        "too short to hold the certificate table's directory entry"},
+      // Entry 4 lies past the directories the image has; the bytes where it
+      // would be are not a certificate table.
+      {"four data directories", edges.directories.refused, {"set", "", kTag}, "not signed"},
+      {"four data directories, clear", edges.directories.refused, {"clear", ""}, "not signed"},
+      {"optional header one byte too short", edges.optional_header.refused, {"set", "", kTag},
+       "the optional header is 135 bytes, too short"},
+      {"table one byte inside SizeOfHeaders", edges.size_of_headers.refused, {"set", "", kTag},
+       "overlaps the PE headers, which end at offset"},
+      {"table one byte inside a section", edges.section.refused, {"set", "", kTag},
+       "overlaps section 1 \".text\" (file offsets 512 to 1536)"},
+      {"table ends one byte before the file", table_one_short, {"set", "", kTag},
+       "not at the end of the file"},
+      {"table runs one byte past the file", edges.table_size.refused, {"set", "", kTag},
+       "not at the end of the file"},
+      {"entry one byte longer than the table", edges.entry_length.refused, {"set", "", kTag},
+       "impossible length"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -274,6 +336,32 @@ TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
       EXPECT_EQ(FolderEntries(), std::vector<std::string>{"in.exe"})
           << "no output, no temporary file";
     }
+  }
+}
+
+// Each check of the image lets its last accepted value through: set stamps
+// the tag, clear takes it out again. RefusalsLeaveEveryFileAsItWas holds the
+// first value each refuses.
+TEST_F(CorvaneTagTest, SetsTheTagAtTheEdgeOfEachCheck) {
+  const EdgeImages edges = MakeEdgeImages(*signed32_);
+  const struct {
+    const char* name;
+    const Bytes& image;
+  } cases[] = {
+      {"five data directories", edges.directories.accepted},
+      {"optional header of 136 bytes", edges.optional_header.accepted},
+      {"SizeOfHeaders at the table", edges.size_of_headers.accepted},
+      {"section data ending at the table", edges.section.accepted},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path stub = Write("stub.exe", c.image);
+    const ProcessResult set = Tag({"set", stub.string(), kTag});
+    ASSERT_EQ(set.status, 0) << set.err;
+    EXPECT_EQ(StubReads(ReadFileBytes(stub)), kTag);
+    const ProcessResult clear = Tag({"clear", stub.string()});
+    ASSERT_EQ(clear.status, 0) << clear.err;
+    EXPECT_EQ(StubReads(ReadFileBytes(stub)), "<none>");
   }
 }
 
@@ -468,7 +556,9 @@ TEST_F(CorvaneTagTest, SetManyRefusesEveryBadLineAndWritesNothing) {
       "empty.exe \n"
       "quote.exe appname=\"x\"\n"
       "control.exe a\tb\n"
-      "long.exe " + std::string(32454, 'a') + "\n"
+      "long.exe " + std::string(32454, 'a') + "\n" +
+      std::string(251, 'n') + ".exe appname=x\n" +  // the longest name: 255 bytes
+      std::string(252, 'n') + ".exe appname=x\n" +
       "# a comment, skipped\n"
       "fine.exe appname=Fine\n";
   const std::vector<std::pair<int, std::string>> expected = {
@@ -485,6 +575,7 @@ TEST_F(CorvaneTagTest, SetManyRefusesEveryBadLineAndWritesNothing) {
       {12, "the tag contains a double quote (at byte 8)"},
       {13, "the tag is not printable ASCII (byte 0x09 at 1)"},
       {14, "the tag has 32454 bytes; the stub's child command line holds at most 32453"},
+      {16, "the file name has 256 bytes; at most 255 are allowed"},
   };
   const fs::path stub = Write("stub.exe", *signed32_);
   const fs::path list_file = Write("tags.txt", Bytes(list.begin(), list.end()));
@@ -499,8 +590,9 @@ TEST_F(CorvaneTagTest, SetManyRefusesEveryBadLineAndWritesNothing) {
         << many.err;
   }
   EXPECT_EQ(many.err.find("tags.txt:1:"), std::string::npos) << many.err;
-  EXPECT_EQ(many.err.find("tags.txt:16:"), std::string::npos) << many.err;
-  EXPECT_NE(many.err.find("13 lines of"), std::string::npos) << many.err;
+  EXPECT_EQ(many.err.find("tags.txt:15:"), std::string::npos) << many.err;
+  EXPECT_EQ(many.err.find("tags.txt:18:"), std::string::npos) << many.err;
+  EXPECT_NE(many.err.find("14 lines of"), std::string::npos) << many.err;
   EXPECT_NE(many.err.find("nothing written"), std::string::npos) << many.err;
   EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"stub.exe", "tags.txt"}));
 

@@ -92,6 +92,19 @@ Bytes PeHeadersEndingTheFile() {
   return image;
 }
 
+// The headers of MakeMinimalPe, then a table of `size` bytes that ends the
+// file: a certificate header and the DER start, zeros after them.
+Bytes TableOfSizeEndingTheFile(uint32_t size) {
+  Bytes image = MakeMinimalPe();
+  const uint32_t table = static_cast<uint32_t>(image.size());
+  image.resize(table + size, 0);
+  image[table + 8] = 0x30;
+  image[table + 9] = 0x82;
+  test::WriteLe32(image, kPe + test::kCertificateEntryPe32, table);
+  test::WriteLe32(image, kPe + test::kCertificateEntryPe32 + 4, size);
+  return image;
+}
+
 struct LookupCase {
   const char* name;
   TagRecordStatus status;  // what the lookup's steps name as the reason
@@ -226,6 +239,25 @@ const LookupCase kLookupCases[] = {
      std::nullopt},
     {"TableSizeWrapsAround", TagRecordStatus::kTableRunsPastImage,
      [] { return WithLe32(Tagged(kTag), kPe + test::kCertificateEntryPe32 + 4, 0xFFFFFFF0u); },
+     std::nullopt},
+    // A whole DOS header passes that check; the PE headers it names are missing.
+    {"DosHeaderOnly", TagRecordStatus::kNotPeImage,
+     [] {
+       const Bytes image = Tagged(kTag);
+       return Bytes(image.begin(), image.begin() + 64);
+     },
+     std::nullopt},
+    // The table's first 12 bytes must lie before the image's last byte.
+    {"TableStartsThirteenBytesBeforeEnd", TagRecordStatus::kNoTagRecord,
+     [] { return TableOfSizeEndingTheFile(13); }, std::nullopt},
+    {"TableStartsTwelveBytesBeforeEnd", TagRecordStatus::kTableOutsideImage,
+     [] { return TableOfSizeEndingTheFile(12); }, std::nullopt},
+    // A table recorded smaller than the file holds it: only the recorded bytes count.
+    {"TableSizeAtMinimum", TagRecordStatus::kNoTagRecord,
+     [] { return WithLe32(Tagged(kTag), kPe + test::kCertificateEntryPe32 + 4, 12); },
+     std::nullopt},
+    {"TableSizeOneBelowMinimum", TagRecordStatus::kTableTooSmall,
+     [] { return WithLe32(Tagged(kTag), kPe + test::kCertificateEntryPe32 + 4, 11); },
      std::nullopt},
     {"SmallerThanDosHeader", TagRecordStatus::kNotAnExecutable,
      [] {

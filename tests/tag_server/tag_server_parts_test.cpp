@@ -32,6 +32,9 @@ TEST(DownloadTarget, AcceptedTargets) {
       {"/CorvaneUpdateSetup.exe?tag", "CorvaneUpdateSetup.exe", true, ""},
       {"/CorvaneUpdateSetup.exe?x=%41&&tag=%22&y", "CorvaneUpdateSetup.exe", true, "\""},
       {"http://cdn.example/CorvaneUpdateSetup.exe?tag=t", "CorvaneUpdateSetup.exe", true, "t"},
+      // An escape that ends the path or the query, and the shortest referral.
+      {"/CorvaneUpdateSetup.ex%65?tag=a%3D", "CorvaneUpdateSetup.exe", true, "a="},
+      {"/CorvaneUpdateSetup-A.exe", "CorvaneUpdateSetup-A.exe", false, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);

@@ -225,6 +225,7 @@ TEST_F(TagServerTest, RangesPutTheStubBackTogether) {
   };
   const std::vector<Whole> others = {
       {"a range of another stub's version", "Range: bytes=0-9\r\nIf-Range: \"old\"\r\n", 200},
+      {"a range of this date", "Range: bytes=0-9\r\nIf-Range: " + last_modified + "\r\n", 206},
       {"a malformed range", "Range: bytes=abc\r\n", 200},
       {"several ranges", "Range: bytes=0-1,5-6\r\n", 200},
       {"a range past the end", "Range: bytes=" + std::to_string(size) + "-\r\n", 416},
@@ -245,6 +246,9 @@ TEST_F(TagServerTest, RangesPutTheStubBackTogether) {
     EXPECT_EQ(got.status, c.status);
     if (c.status == 200) {
       EXPECT_TRUE(got.body == whole);
+    } else if (c.status == 206) {
+      EXPECT_EQ(got.Field("Content-Range"), "bytes 0-9/" + std::to_string(size));
+      EXPECT_TRUE(got.body == whole.substr(0, 10));
     } else if (c.status == 416) {
       EXPECT_EQ(got.Field("Content-Range"), "bytes */" + std::to_string(size));
     } else if (c.status == 304) {
@@ -305,6 +309,49 @@ TEST_F(TagServerTest, EveryBadRequestGetsItsStatusAndTheServerStaysUp) {
     ASSERT_TRUE(server_->Alive());
     EXPECT_TRUE(Exchange(port(), Get(TaggedTarget(kTag))).body == good);
   }
+}
+
+// The request line and the header fields at the server's default limits, and
+// one byte over: the limits hold to the byte, both where the server measures
+// a parsed request and where the parser stops reading the header.
+TEST_F(TagServerTest, RequestSizeLimitsHoldToTheByte) {
+  constexpr size_t kLine = 128 * 1024;  // --max-request-line
+  constexpr size_t kFields = 16 * 1024;  // --max-header-bytes
+  // "GET TARGET HTTP/1.1", and the fields each with their CRLF, of exactly
+  // the lengths given.
+  const auto request = [](size_t line, size_t fields) {
+    const std::string prefix = "/CorvaneUpdateSetup.exe?pad=";
+    const std::string target = prefix + std::string(line - 13 - prefix.size(), 'p');
+    const std::string fixed = "Host: 127.0.0.1\r\nConnection: close\r\nX-Pad: \r\n";
+    return "GET " + target + " HTTP/1.1\r\n" + fixed.substr(0, fixed.size() - 2) +
+           std::string(fields - fixed.size(), 'p') + "\r\n\r\n";
+  };
+  const struct {
+    const char* what;
+    size_t line, fields;
+    int status;
+  } cases[] = {
+      {"line at the limit", kLine, 100, 200},
+      {"line one byte over", kLine + 1, 100, 414},
+      {"fields at the limit", 100, kFields, 200},
+      {"fields one byte over", 100, kFields + 1, 431},
+      {"both at the limit", kLine, kFields, 200},
+      {"line at the limit, fields one byte over", kLine, kFields + 1, 431},
+      {"line one byte over, fields at the limit", kLine + 1, kFields, 414},
+  };
+  const std::string whole = Text(ReadFileBytes(stub()));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string bytes = request(c.line, c.fields);
+    ASSERT_EQ(bytes.find("\r\n"), c.line);
+    ASSERT_EQ(bytes.size(), c.line + 2 + c.fields + 2);
+    const HttpResponse got = Exchange(port(), bytes);
+    EXPECT_EQ(got.status, c.status) << got.body;
+    if (c.status == 200) {
+      EXPECT_TRUE(got.body == whole);
+    }
+  }
+  EXPECT_TRUE(server_->Alive());
 }
 
 TEST_F(TagServerTest, HostileRequestsLeaveNoMemoryBehind) {
