@@ -38,7 +38,7 @@ PACKAGES=(
   googletest 7zip dpkg-dev xz-utils tar
   xvfb xauth fonts-wine fonts-dejavu-core netpbm
   openssl libssl-dev osslsigncode sbsigntool ca-certificates
-  libboost-dev nginx curl wrk
+  libboost-dev nginx curl wrk systemd
 )
 
 need_root() {

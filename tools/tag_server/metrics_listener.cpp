@@ -106,7 +106,7 @@ class MetricsSession : public std::enable_shared_from_this<MetricsSession> {
 }  // namespace
 
 MetricsListener::MetricsListener(asio::io_context& io, std::function<ServerMetrics()> metrics)
-    : io_(io), metrics_(std::move(metrics)), acceptor_(io), retry_timer_(io) {}
+    : metrics_(std::move(metrics)), acceptor_(io), retry_timer_(io) {}
 
 tcp::endpoint MetricsListener::Start(const std::string& address, uint16_t port) {
   boost::system::error_code error;

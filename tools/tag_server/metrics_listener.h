@@ -27,7 +27,6 @@ class MetricsListener {
  private:
   void Accept();
 
-  boost::asio::io_context& io_;
   std::function<ServerMetrics()> metrics_;
   boost::asio::ip::tcp::acceptor acceptor_;
   boost::asio::steady_timer retry_timer_;
