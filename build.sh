@@ -38,7 +38,7 @@ PACKAGES=(
   googletest 7zip dpkg-dev xz-utils tar
   xvfb xauth fonts-wine fonts-dejavu-core netpbm
   openssl libssl-dev osslsigncode sbsigntool ca-certificates
-  libboost-dev nginx curl wrk
+  libboost-dev nginx curl wrk systemd
 )
 
 need_root() {
@@ -597,8 +597,9 @@ cmd_fuzz() {
       -max_len="$max_len" -timeout=25 \
       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$findings/" "$work" \
       </dev/null >"$log" 2>&1 || status=$?
-    local runs cov ft found
-    runs=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n 1)
+    # Not "runs": that is the option's value, which every later target needs too.
+    local executed cov ft found
+    executed=$(sed -nE 's/^stat::number_of_executed_units: *([0-9]+).*/\1/p' "$log" | tail -n 1)
     cov=$(sed -nE 's/^#[0-9]+.* cov: ([0-9]+).*/\1/p' "$log" | tail -n 1)
     ft=$(sed -nE 's/^#[0-9]+.* ft: ([0-9]+).*/\1/p' "$log" | tail -n 1)
     found=$(( $(find "$findings" -type f | wc -l) - before ))
@@ -608,7 +609,7 @@ cmd_fuzz() {
       grep -E '^(==[0-9]+==|SUMMARY|artifact_prefix|Test unit written)|runtime error' "$log" | head -n 20 >&2 || true
     fi
     summary+=("$(printf '%-24s %12s runs   cov %6s   ft %7s   findings %s' \
-      "$target" "${runs:-?}" "${cov:-?}" "${ft:-?}" "$found")")
+      "$target" "${executed:-?}" "${cov:-?}" "${ft:-?}" "$found")")
   done
   say "fuzzing results ($seconds s each at most; logs and reproducers in $BUILD/fuzz/findings)"
   printf '  %s\n' "${summary[@]}"

@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <chrono>
@@ -239,6 +241,15 @@ TEST_F(TagServerTest, RangesPutTheStubBackTogether) {
        200},
       {"a date beside an outdated tag",
        "If-None-Match: \"old\"\r\nIf-Modified-Since: " + last_modified + "\r\n", 200},
+      // If-None-Match compares weakly.
+      {"an unchanged copy named weakly", "If-None-Match: W/" + etag + "\r\n", 304},
+      {"an outdated copy named weakly", "If-None-Match: W/\"old\"\r\n", 200},
+      // If-Range does not: a weak tag never keeps the range.
+      {"a range of a weak tag", "Range: bytes=0-9\r\nIf-Range: W/" + etag + "\r\n", 200},
+      // The stub was written and served within the same second: another
+      // version could have carried the same date, so the date keeps no range.
+      {"a range since the date of a stub just written",
+       "Range: bytes=0-9\r\nIf-Range: " + last_modified + "\r\n", 200},
   };
   for (const Whole& c : others) {
     SCOPED_TRACE(c.what);
@@ -295,6 +306,18 @@ std::vector<BadRequest> BadRequests() {
       {"a bad version", "GET / HTTP/9\r\n\r\n", 400},
       {"a space in the target", "GET /a b.exe HTTP/1.1\r\nHost: x\r\n\r\n", 400},
       {"a bare line feed inside a field", "GET / HTTP/1.1\r\nHost: x\nY: z\r\n\r\n", 400},
+      {"HTTP/1.1 without Host", "GET " + stub + " HTTP/1.1\r\nConnection: close\r\n\r\n", 400},
+      {"two Host fields", Get(stub, "Host: other\r\n"), 400},
+      {"two Host fields in HTTP/1.0", "GET " + stub + " HTTP/1.0\r\nHost: a\r\nHost: b\r\n\r\n",
+       400},
+      // The server takes no body; a coding that leaves its end unknown is 400.
+      {"a chunked body", Get(stub, "Transfer-Encoding: chunked\r\n") + "5\r\nhello\r\n0\r\n\r\n",
+       413},
+      {"a body in gzip", Get(stub, "Transfer-Encoding: gzip\r\n"), 400},
+      {"a body in a coding like chunked", Get(stub, "Transfer-Encoding: xchunked\r\n"), 400},
+      {"chunked not last", Get(stub, "Transfer-Encoding: chunked, identity\r\n"), 400},
+      {"a field too large for the HTTP library's storage",
+       Get(stub, "X-Pad: " + std::string(66000, 'p') + "\r\n"), 431},
   };
 }
 
@@ -389,6 +412,28 @@ TEST_F(TagServerTest, EachRequestIsLoggedOnce) {
   // Request text is escaped: a quote in it cannot end a field early.
   EXPECT_NE(lines[1].find("\" 400 "), std::string::npos) << lines[1];
   EXPECT_NE(lines[1].find("tag=\"" + marker + "\\x22\""), std::string::npos) << lines[1];
+}
+
+TEST_F(TagServerTest, ARequestRefusedForAFieldIsLoggedWithItsRequestLine) {
+  const std::vector<std::pair<std::string, std::string>> fields = {
+      {"bare-lf", "Host: x\nY: z\r\n"},
+      {"space-in-name", "Host: x\r\nBad Field: z\r\n"},
+      {"two-lengths", "Host: x\r\nContent-Length: 1\r\nContent-Length: 2\r\n"},
+      {"control-character", "Host: x\r\nX: \x01\r\n"},
+  };
+  for (const auto& [what, field_lines] : fields) {
+    SCOPED_TRACE(what);
+    const std::string line = "GET /CorvaneUpdateSetup.exe?m=" + what + std::to_string(::getpid()) +
+                             " HTTP/1.1";
+    EXPECT_EQ(Exchange(port(), line + "\r\n" + field_lines + "\r\n").status, 400);
+    std::string log;
+    for (int wait = 0; wait < 100; ++wait) {
+      log = server_->AccessLog();
+      if (log.find(what + std::to_string(::getpid())) != std::string::npos) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_NE(log.find("] \"" + line + "\" 400 "), std::string::npos) << log;
+  }
 }
 
 TEST_F(TagServerTest, ConnectionsOverTheLimitsAreRefused) {
@@ -581,6 +626,182 @@ TEST_F(TagServerTest, SIGUSR1OpensTheAccessLogAgainAfterRotation) {
   EXPECT_EQ(Exchange(server.port(), Get("/CorvaneUpdateSetup.exe?tag=third")).status, 200);
   EXPECT_EQ(lines(*folder_ / "logs-moved" / "access.log", 2).size(), 2u);
   EXPECT_TRUE(server.Alive());
+}
+
+TEST_F(TagServerTest, ABodyWhoseEndIsUnknownIsNeverRunAsARequest) {
+  // Each request keeps its connection open and carries a second request as
+  // its "body": the server must answer the first and close, never run the second.
+  for (const char* coding : {"gzip", "xchunked", "chunked, identity", "chunked"}) {
+    SCOPED_TRACE(coding);
+    const std::string marker = "Smuggled" + std::to_string(::getpid()) + std::string(coding, 2);
+    ClientSocket client(port());
+    client.SendAll("GET /CorvaneUpdateSetup.exe HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: " +
+                   std::string(coding) + "\r\n\r\nGET " + TaggedTarget(marker) +
+                   " HTTP/1.1\r\nHost: x\r\n\r\n");
+    const HttpResponse got = client.ReadResponse();
+    EXPECT_EQ(got.status, std::string(coding) == "chunked" ? 413 : 400) << got.body;
+    EXPECT_EQ(got.Field("Connection"), "close");
+    EXPECT_TRUE(client.ClosedWithin(10));
+    EXPECT_EQ(server_->AccessLog().find(marker), std::string::npos) << "the body ran as a request";
+  }
+  EXPECT_TRUE(server_->Alive());
+}
+
+TEST_F(TagServerTest, ALargeFieldEndsNeitherTheServerNorADownloadInProgress) {
+  const fs::path served = LargeStub();
+  const std::string expected = SetOutput(kTag, served);
+  // Fields may add up to more than one field can hold in the HTTP library.
+  ServerProcess server(CORVANE_TAG_PATH, served, *folder_,
+                       {"--idle-timeout", "600", "--max-header-bytes", "200000"});
+  ClientSocket slow(server.port(), 4096);
+  slow.SendAll("GET " + TaggedTarget(kTag) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  std::string received = slow.Read(1000);
+
+  // The longest value the library stores, and the first it would throw on.
+  struct Case {
+    size_t value;
+    int status;
+  };
+  for (const Case& c : {Case{65533, 200}, Case{65534, 431}, Case{66000, 431}, Case{65533, 200}}) {
+    SCOPED_TRACE(c.value);
+    const HttpResponse got = Exchange(
+        server.port(), Get("/CorvaneUpdateSetup.exe", "X-Pad: " + std::string(c.value, 'p') + "\r\n",
+                           "HEAD"), true);
+    EXPECT_EQ(got.status, c.status) << got.body;
+    ASSERT_TRUE(server.Alive()) << server.Messages();
+  }
+  received += slow.Read(expected.size());
+  EXPECT_TRUE(BodyOf(received) == expected) << "the download in progress did not finish whole";
+  EXPECT_TRUE(Exchange(server.port(), Get(TaggedTarget(kTag))).body == expected);
+}
+
+TEST_F(TagServerTest, AFifoAtTheStubsPathBlocksNothing) {
+  const fs::path served = *folder_ / "fifo" / "CorvaneUpdateSetup.exe";
+  WriteSignedStub(served, 1);
+  const std::string expected = SetOutput(kTag, served);
+  ServerProcess server(CORVANE_TAG_PATH, served, *folder_);
+  const fs::path fifo = *folder_ / "fifo" / ".fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  fs::rename(fifo, served);
+  ASSERT_TRUE(server.WaitForMessages("still serving the stub loaded before", 1))
+      << server.Messages();
+  EXPECT_NE(server.Messages().find("is not a regular file"), std::string::npos)
+      << server.Messages();
+  EXPECT_TRUE(Exchange(server.port(), Get(TaggedTarget(kTag))).body == expected);
+  ::kill(server.pid(), SIGHUP);
+  ASSERT_TRUE(server.WaitForMessages("still serving the stub loaded before", 2))
+      << server.Messages();
+  EXPECT_TRUE(Exchange(server.port(), Get(TaggedTarget(kTag))).body == expected);
+}
+
+TEST_F(TagServerTest, AStubRewrittenInPlaceNeverReachesAClient) {
+  const fs::path served = *folder_ / "in-place" / "CorvaneUpdateSetup.exe";
+  WriteSignedStub(served, 12);
+  const std::string expected = SetOutput(kTag, served);
+  const std::string untagged = Text(ReadFileBytes(served));
+  ServerProcess server(CORVANE_TAG_PATH, served, *folder_, {"--idle-timeout", "600"});
+  ClientSocket slow(server.port(), 4096);
+  slow.SendAll("GET " + TaggedTarget(kTag) + " HTTP/1.1\r\nHost: x\r\n\r\n");
+  std::string received = slow.Read(1000);
+  const HttpResponse before = Exchange(server.port(), Get(TaggedTarget(kTag), "", "HEAD"), true);
+
+  // As `head -c SIZE /dev/urandom > STUB` does: the same size, in place.
+  std::string noise(untagged.size(), '\0');
+  uint32_t state = 12345;
+  for (char& c : noise) {
+    state = state * 1103515245 + 12345;
+    c = static_cast<char>(state >> 24);
+  }
+  WriteFileBytes(served, std::vector<uint8_t>(noise.begin(), noise.end()));
+  ASSERT_TRUE(server.WaitForMessages("still serving the stub loaded before", 1))
+      << server.Messages();
+
+  // Whatever the file holds now, what is served is the stub that was loaded.
+  const HttpResponse tagged = Exchange(server.port(), Get(TaggedTarget(kTag)));
+  EXPECT_EQ(tagged.status, 200);
+  EXPECT_EQ(tagged.Field("ETag"), before.Field("ETag"));
+  EXPECT_TRUE(tagged.body == expected) << "a tagged download differs from the stub loaded";
+  EXPECT_TRUE(Exchange(server.port(), Get("/CorvaneUpdateSetup.exe")).body == untagged)
+      << "the untagged download differs from the stub loaded";
+  received += slow.Read(expected.size());
+  EXPECT_TRUE(BodyOf(received) == expected) << "the download in progress changed bytes";
+}
+
+TEST_F(TagServerTest, ALargeRequestLeavesNoMemoryBehindItsConnection) {
+  rlimit files;
+  ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &files), 0);
+  files.rlim_cur = files.rlim_max;
+  ::setrlimit(RLIMIT_NOFILE, &files);
+  constexpr size_t kConnections = 1000;
+  ASSERT_GT(files.rlim_cur, kConnections + 100);
+  ServerProcess server(CORVANE_TAG_PATH, stub(), *folder_,
+                       {"--max-connections-per-client", "0", "--max-connections", "2000",
+                        "--request-timeout", "600"});
+  // A request of 97 KB, each kept alive once answered.
+  const std::string request = "HEAD /CorvaneUpdateSetup.exe?pad=" + std::string(97000, 'p') +
+                              " HTTP/1.1\r\nHost: x\r\n\r\n";
+  Exchange(server.port(), Get("/CorvaneUpdateSetup.exe", "", "HEAD"), true);
+  const long start = server.StatusKb("RssAnon");
+  {
+    std::vector<std::unique_ptr<ClientSocket>> clients;
+    for (size_t i = 0; i < kConnections; ++i) {
+      clients.push_back(std::make_unique<ClientSocket>(server.port()));
+      clients.back()->SendAll(request);
+      ASSERT_EQ(clients.back()->ReadResponse(true).status, 200);
+    }
+    const long held = server.StatusKb("RssAnon");
+    // A few kB of state per idle connection, not the 97 kB request.
+    EXPECT_LT(held - start, 16 * 1024) << "kB held by " << kConnections
+                                       << " idle connections after a large request each";
+  }
+  // Once they are gone, so is their memory.
+  for (int wait = 0; wait < 100 && server.StatusKb("RssAnon") - start >= 8 * 1024; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_LT(server.StatusKb("RssAnon") - start, 8 * 1024) << "kB kept after the connections closed";
+  EXPECT_TRUE(server.Alive());
+}
+
+TEST_F(TagServerTest, MetricsAndHealthAnswerOnTheirOwnListener) {
+  ServerProcess server(CORVANE_TAG_PATH, stub(), *folder_, {"--metrics-listen", "127.0.0.1:0"});
+  constexpr char kMetricsAt[] = "metrics on http://127.0.0.1:";
+  const std::string messages = server.Messages();
+  const size_t at = messages.find(kMetricsAt);
+  ASSERT_NE(at, std::string::npos) << messages;
+  const auto metrics_port =
+      static_cast<uint16_t>(std::stoi(messages.substr(at + sizeof(kMetricsAt) - 1)));
+
+  EXPECT_EQ(Exchange(server.port(), Get(TaggedTarget(kTag))).status, 200);
+  EXPECT_EQ(Exchange(server.port(), Get(TaggedTarget(kTag), "Range: bytes=0-9\r\n")).status, 206);
+  EXPECT_EQ(Exchange(server.port(), Get("/setup.exe")).status, 404);
+  const HttpResponse health = Exchange(metrics_port, Get("/healthz"));
+  EXPECT_EQ(health.status, 200) << health.body;
+  // A response is counted once it has gone out, which may be just after the
+  // client has it.
+  HttpResponse metrics;
+  for (int wait = 0; wait < 100; ++wait) {
+    metrics = Exchange(metrics_port, Get("/metrics"));
+    if (metrics.body.find("corvane_tag_responses_total{status=\"404\"} 1\n") != std::string::npos) {
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_EQ(metrics.status, 200);
+  EXPECT_EQ(metrics.Field("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
+  const std::string expected_size = std::to_string(SetOutput(kTag).size());
+  for (const std::string line :
+       {"corvane_tag_responses_total{status=\"200\"} 1\n",
+        "corvane_tag_responses_total{status=\"206\"} 1\n",
+        "corvane_tag_responses_total{status=\"404\"} 1\n",
+        "corvane_tag_tags_planned_total 2\n", "corvane_tag_plan_cache_hits_total 1\n",
+        "corvane_tag_downloads_in_progress 0\n", "corvane_tag_reloads_total 0\n",
+        "corvane_tag_reloads_refused_total 0\n", "corvane_tag_stub_loaded 1\n"}) {
+    EXPECT_NE(metrics.body.find(line), std::string::npos) << line << metrics.body;
+  }
+  EXPECT_NE(metrics.body.find("# TYPE corvane_tag_body_bytes_total counter\n"), std::string::npos);
+  EXPECT_EQ(Exchange(metrics_port, Get("/other")).status, 404);
+  EXPECT_EQ(Exchange(metrics_port, "NOT HTTP\r\n\r\n").status, 400);
+  EXPECT_EQ(Exchange(server.port(), Get("/metrics")).status, 404) << "not on the download port";
 }
 
 }  // namespace

@@ -1,26 +1,27 @@
 #pragma once
 // One client connection: reads each request's header within the limits,
-// answers it, and sends a download as three pieces: the HTTP header and the
-// tagged stub's own headers from memory, the unchanged body from the stub's
-// file with sendfile (no copy through the process), and the tail with the
-// tag's certificate table from memory. Its memory is the request buffer and
-// the response header, whatever the stub's size.
+// has PlanResponse plan the answer, and sends the plan's pieces: the HTTP
+// header and the tagged stub's own headers from memory, the unchanged body
+// from the stub's private copy with sendfile (no copy through the process),
+// and the tail with the tag's certificate table from memory. Its memory is
+// the request buffer and the response header, whatever the stub's size. A
+// failure inside one of its handlers ends this connection alone.
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/beast/core/flat_buffer.hpp>
-#include <boost/beast/http/empty_body.hpp>
-#include <boost/beast/http/parser.hpp>
 
 #include "tools/tag_server/access_log.h"
-#include "tools/tag_server/stub_generation.h"
+#include "tools/tag_server/request_head_parser.h"
+#include "tools/tag_server/response_plan.h"
 #include "tools/tag_server/tag_server.h"
 
 namespace vireo::tag_server {
@@ -42,8 +43,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // none (waiting for a request, or part of one, counts as none).
   void Drain();
 
+  // Called with each request's target before it is planned; a test makes it
+  // throw to fail a handler. Null (the default) calls nothing.
+  static void SetBeforePlanForTesting(void (*hook)(std::string_view target));
+
  private:
-  // A piece of a response: bytes in memory, or bytes of a file.
+  // A piece of a response: bytes in memory, or bytes of the stub's copy.
   struct Piece {
     const uint8_t* data = nullptr;  // null for a file piece
     int fd = -1;
@@ -51,14 +56,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
     uint64_t size = 0;
   };
 
+  // Runs `step` of a handler; an exception ends this connection, not the server.
+  template <class Step>
+  void Guarded(Step&& step);
   void ReadRequest();
   void OnHeader(const boost::system::error_code& error, size_t header_bytes);
-  void Answer(size_t header_bytes);
-  void AnswerDownload(const std::string& tag, bool has_tag, const std::string& file_name);
-  void RespondError(unsigned status, const std::string& reason, bool close,
-                    const std::string& extra_field = {}, const std::string& extra_value = {});
-  // Sends pieces_ as the response with `status`.
-  void StartSending(unsigned status);
+  // Sends plan_ as the response.
+  void StartSending();
   void Send();
   void SendFilePiece();
   // A response is written in pieces (header and stub headers, body, tail):
@@ -80,15 +84,13 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool closed_ = false;
 
   boost::beast::flat_buffer buffer_;
-  std::optional<boost::beast::http::request_parser<boost::beast::http::empty_body>> parser_;
+  std::optional<RequestHeadParser> parser_;
 
-  // The response in progress: its pieces, what keeps them alive, progress.
+  // The response in progress: its plan (which keeps its stub alive), its
+  // pieces and progress.
   bool responding_ = false;
-  bool keep_alive_ = false;
+  ResponsePlan plan_;
   std::string head_;
-  std::string error_body_;
-  std::shared_ptr<StubGeneration> generation_;
-  std::shared_ptr<const TaggedStub> tagged_;
   std::vector<Piece> pieces_;
   size_t next_piece_ = 0;
   uint64_t piece_done_ = 0;

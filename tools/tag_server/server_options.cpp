@@ -1,5 +1,6 @@
 #include "tools/tag_server/server_options.h"
 
+#include <cstdlib>
 #include <limits>
 
 #include "tools/common/tool_main.h"
@@ -30,7 +31,12 @@ const char kServeUsage[] =
     "  --plan-cache N             tagged stubs kept ready, by tag (default 256)\n"
     "  --drain-timeout SECONDS    for downloads in progress to finish when told to\n"
     "                             stop (default 30; 0: stop at once)\n"
-    "  --access-log FILE          one line per request (default: standard output)\n";
+    "  --access-log FILE          one line per request (default: standard output)\n"
+    "  --copy-dir DIR             where the private copy of the loaded stub is kept,\n"
+    "                             a file without a name (default $TMPDIR or /tmp;\n"
+    "                             memory when none can be made there)\n"
+    "  --metrics-listen ADDR:PORT also answer GET /metrics (Prometheus' text format)\n"
+    "                             and /healthz (200 while a stub is loaded) there\n";
 
 namespace {
 
@@ -51,18 +57,17 @@ uint64_t ParseCount(const std::string& option, const std::string& text, uint64_t
   return value;
 }
 
-void ParseListen(const std::string& text, ServerOptions* options) {
+void ParseListen(const std::string& option, const std::string& text, std::string* address,
+                 uint16_t* port) {
   const size_t colon = text.rfind(':');
   if (colon == std::string::npos || colon == 0) {
-    throw UsageError{"--listen needs ADDR:PORT, e.g. 127.0.0.1:8080"};
+    throw UsageError{option + " needs ADDR:PORT, e.g. 127.0.0.1:8080"};
   }
-  std::string address = text.substr(0, colon);
-  if (address.size() > 2 && address.front() == '[' && address.back() == ']') {
-    address = address.substr(1, address.size() - 2);
+  *address = text.substr(0, colon);
+  if (address->size() > 2 && address->front() == '[' && address->back() == ']') {
+    *address = address->substr(1, address->size() - 2);
   }
-  options->address = address;
-  options->port = static_cast<uint16_t>(ParseCount("--listen's port", text.substr(colon + 1), 0,
-                                                   65535));
+  *port = static_cast<uint16_t>(ParseCount(option + "'s port", text.substr(colon + 1), 0, 65535));
 }
 
 }  // namespace
@@ -87,7 +92,11 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     if (option == "--stub") {
       options.stub = value;
     } else if (option == "--listen") {
-      ParseListen(value, &options);
+      ParseListen(option, value, &options.address, &options.port);
+    } else if (option == "--metrics-listen") {
+      ParseListen(option, value, &options.metrics_address, &options.metrics_port);
+    } else if (option == "--copy-dir") {
+      options.copy_folder = value;
     } else if (option == "--name") {
       options.name = value;
     } else if (option == "--max-connections") {
@@ -115,6 +124,10 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     }
   }
   if (options.stub.empty()) throw UsageError{"serve needs --stub STUB.exe"};
+  if (options.copy_folder.empty()) {
+    const char* temporary = std::getenv("TMPDIR");
+    options.copy_folder = temporary && *temporary ? temporary : "/tmp";
+  }
   const size_t dot = options.name.rfind('.');
   if (options.name.empty() || dot == 0 ||
       options.name.find_first_of("/\\?#%\" ") != std::string::npos) {

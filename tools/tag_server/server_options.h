@@ -28,6 +28,12 @@ struct ServerOptions {
   // SIGTERM or SIGINT (0: stop at once).
   unsigned drain_timeout = 30;
   std::string access_log;                 // --access-log FILE (default: standard output)
+  // --copy-dir: where the private copy of the loaded stub is kept (an
+  // unnamed file; in memory when none can be made there).
+  std::string copy_folder;
+  // --metrics-listen ADDR:PORT: /metrics and /healthz; none when empty.
+  std::string metrics_address;
+  uint16_t metrics_port = 0;
 };
 
 // Parses the arguments after "serve". Throws tools::UsageError naming the

@@ -13,6 +13,7 @@
 #include "base/byte_order.h"
 #include "tools/common/sha256.h"
 #include "tools/common/tool_error.h"
+#include "tools/tag_server/private_copy.h"
 #include "tools/tagger/pe_checksum.h"
 
 namespace vireo::tag_server {
@@ -92,13 +93,6 @@ std::string QuotedTag(const std::string& hex) {
 
 }  // namespace
 
-FileDescriptor::~FileDescriptor() { Reset(-1); }
-
-void FileDescriptor::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 bool FileIdentity::operator==(const FileIdentity& other) const {
   return device == other.device && inode == other.inode && size == other.size &&
          modified_ns == other.modified_ns && changed_ns == other.changed_ns;
@@ -112,22 +106,32 @@ bool IdentifyFile(const std::filesystem::path& path, FileIdentity* identity) {
 }
 
 std::shared_ptr<StubGeneration> StubGeneration::Load(const std::filesystem::path& path,
-                                                     size_t plan_cache_entries) {
+                                                     size_t plan_cache_entries,
+                                                     const std::filesystem::path& copy_folder) {
   std::shared_ptr<StubGeneration> generation(new StubGeneration());
   generation->cache_capacity_ = std::max<size_t>(plan_cache_entries, 1);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw tools::ToolError(Describe(path, "open"));
-  generation->file_.Reset(fd);
+  // Without O_NONBLOCK, opening a FIFO waits for a writer: the server's only
+  // thread would hang there.
+  const FileDescriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  if (source.get() < 0) throw tools::ToolError(Describe(path, "open"));
   struct stat status;
-  if (::fstat(fd, &status) != 0) throw tools::ToolError(Describe(path, "read"));
+  if (::fstat(source.get(), &status) != 0) throw tools::ToolError(Describe(path, "read"));
   if (!S_ISREG(status.st_mode)) throw tools::ToolError(path.string() + " is not a regular file");
   if (static_cast<uint64_t>(status.st_size) > UINT32_MAX) {
     throw tools::ToolError(path.string() + " is 4 GiB or larger; the stub cannot map it");
   }
   generation->identity_ = IdentityOf(status);
   generation->modified_ = status.st_mtim.tv_sec;
+  generation->date_is_strong_ = status.st_mtim.tv_sec < status.st_ctim.tv_sec;
   const size_t size = static_cast<size_t>(status.st_size);
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  ::posix_fadvise(source.get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+  generation->file_ = MakePrivateCopy(source.get(), size, path, copy_folder);
+  struct stat after;
+  if (::fstat(source.get(), &after) != 0 || !(IdentityOf(after) == generation->identity_)) {
+    throw tools::ToolError(path.string() + " changed while it was read");
+  }
+  // From here on only the copy is read: it cannot change any more.
+  const int fd = generation->file_.get();
 
   // The headers up to the end of the section table, and the certificate
   // table from the even offset before it: all that the tagger reads.
@@ -168,16 +172,13 @@ std::shared_ptr<StubGeneration> StubGeneration::Load(const std::filesystem::path
       });
   generation->sha256_ = digest.FinishHex();
   generation->etag_ = QuotedTag(generation->sha256_);
-
-  struct stat after;
-  if (::fstat(fd, &after) != 0 || !(IdentityOf(after) == generation->identity_)) {
-    throw tools::ToolError(path.string() + " changed while it was read");
-  }
   return generation;
 }
 
-std::shared_ptr<const TaggedStub> StubGeneration::Tagged(const std::string& tag) {
+std::shared_ptr<const TaggedStub> StubGeneration::Tagged(const std::string& tag,
+                                                         bool* cache_hit) {
   const auto found = cache_.find(tag);
+  if (cache_hit) *cache_hit = found != cache_.end();
   if (found != cache_.end()) {
     cache_order_.splice(cache_order_.begin(), cache_order_, found->second);
     return found->second->second;

@@ -1,10 +1,10 @@
 #pragma once
-// One loaded version of the signed stub the server stamps: its open file (the
-// body of every download is sent from it with sendfile), what each tag's
-// stub is made of, and the validators HTTP caches and resumed downloads rely
-// on. A reload makes a new generation; downloads in progress keep theirs (a
-// shared_ptr), whose open file still reads the old bytes when the new stub
-// was renamed into place.
+// One loaded version of the signed stub the server stamps: a private copy of
+// its file (the body of every download is sent from it with sendfile), what
+// each tag's stub is made of, and the validators HTTP caches and resumed
+// downloads rely on. A reload makes a new generation; downloads in progress
+// keep theirs (a shared_ptr). Since the copy is the server's own, nothing done
+// to the stub's path, not even a rewrite in place, changes what is sent.
 
 #include <sys/types.h>
 
@@ -18,23 +18,10 @@
 #include <unordered_map>
 #include <utility>
 
+#include "tools/tag_server/file_descriptor.h"
 #include "tools/tagger/tag_planner.h"
 
 namespace vireo::tag_server {
-
-// Owns an open file descriptor.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-  ~FileDescriptor();
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-  void Reset(int fd);  // closes the one held before
-
- private:
-  int fd_;
-};
 
 // What tells one version of the stub's file from another without reading it.
 struct FileIdentity {
@@ -55,19 +42,23 @@ struct TaggedStub {
 
 class StubGeneration {
  public:
-  // Opens and checks `path` as corvane-tag set would, reading the whole file
+  // Opens `path` without waiting (a FIFO or device there is refused, never
+  // waited on), copies it into a private file in `copy_folder` (see
+  // MakePrivateCopy) and checks the copy as corvane-tag set would, reading it
   // once for the body's checksum sum and the content digest. Only the headers
   // and the certificate table are kept in memory. Throws tools::ToolError
   // (tagger::TagToolError for a file the tagger refuses), also when the file
-  // changed while it was read.
+  // changed while it was copied.
   static std::shared_ptr<StubGeneration> Load(const std::filesystem::path& path,
-                                               size_t plan_cache_entries);
+                                               size_t plan_cache_entries,
+                                               const std::filesystem::path& copy_folder);
 
-  // The stub for `tag`, from a bounded cache of the tags asked for last.
-  // Throws tagger::TagToolError for a tag the tagger refuses.
-  std::shared_ptr<const TaggedStub> Tagged(const std::string& tag);
+  // The stub for `tag`, from a bounded cache of the tags asked for last;
+  // `cache_hit` (when given) says whether it was there. Throws
+  // tagger::TagToolError for a tag the tagger refuses.
+  std::shared_ptr<const TaggedStub> Tagged(const std::string& tag, bool* cache_hit = nullptr);
 
-  int fd() const { return file_.get(); }
+  int fd() const { return file_.get(); }  // the private copy
   uint64_t size() const { return identity_.size; }
   // The unchanged bytes every tagged stub shares, sent from fd().
   uint64_t body_offset() const { return planner_->body_offset(); }
@@ -76,6 +67,10 @@ class StubGeneration {
   const std::string& sha256() const { return sha256_; }  // hex, of the file as signed
   const std::string& etag() const { return etag_; }      // of the file as signed
   std::time_t modified() const { return modified_; }
+  // Whether the Last-Modified date tells this version apart (If-Range): only
+  // when the file took its place (its status change) in a later second than
+  // the one its modification names; else another version may share the date.
+  bool date_is_strong() const { return date_is_strong_; }
 
  private:
   StubGeneration() = default;
@@ -83,6 +78,7 @@ class StubGeneration {
   FileDescriptor file_;
   FileIdentity identity_;
   std::time_t modified_ = 0;
+  bool date_is_strong_ = false;
   std::string sha256_;
   std::string etag_;
   std::unique_ptr<tagger::TagPlanner> planner_;

@@ -1,5 +1,6 @@
 #include "tools/tag_server/tag_server.h"
 
+#include <malloc.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -52,12 +53,13 @@ TagServer::TagServer(asio::io_context& io, ServerOptions options)
     : io_(io),
       options_(std::move(options)),
       access_log_(options_.access_log),
-      stub_(StubGeneration::Load(options_.stub, options_.plan_cache)),
+      stub_(StubGeneration::Load(options_.stub, options_.plan_cache, options_.copy_folder)),
       acceptor_(io),
       signals_(io, SIGINT, SIGTERM, SIGHUP),
       reload_timer_(io),
       accept_retry_timer_(io),
-      drain_timer_(io) {
+      drain_timer_(io),
+      metrics_listener_(io, [this] { return metrics(); }) {
   signals_.add(SIGUSR1);
 }
 
@@ -83,12 +85,19 @@ tcp::endpoint TagServer::Start() {
     Say(std::string("not watching the stub for changes (reload with SIGHUP): ") +
         watch_error.what());
   }
+  if (!options_.metrics_address.empty()) {
+    metrics_endpoint_ = metrics_listener_.Start(options_.metrics_address, options_.metrics_port);
+  }
   WaitForSignals();
   Accept();
   const std::string host = bound.address().is_v6() ? "[" + bound.address().to_string() + "]"
                                                    : bound.address().to_string();
   Say("serving " + options_.name + " from " + options_.stub + " (" + Describe(*stub_) +
       ") on http://" + host + ":" + std::to_string(bound.port()) + "/");
+  if (metrics_endpoint_) {
+    Say("metrics on http://" + metrics_endpoint_->address().to_string() + ":" +
+        std::to_string(metrics_endpoint_->port()) + "/metrics");
+  }
   return bound;
 }
 
@@ -102,6 +111,7 @@ void TagServer::Stop() {
   accept_retry_timer_.cancel();
   drain_timer_.cancel();
   if (watch_) watch_->Stop();
+  metrics_listener_.Stop();
   // Closing may end a connection, which unregisters it.
   const std::vector<Connection*> open(connections_.begin(), connections_.end());
   for (Connection* connection : open) connection->Close();
@@ -133,6 +143,27 @@ void TagServer::Drain() {
     Stop();
   });
   StopOnceIdle();
+}
+
+void TagServer::CountPlan(const ResponsePlan& plan) {
+  if (plan.tag_planned) ++metrics_.tags_planned;
+  if (plan.plan_cache_hit) ++metrics_.plan_cache_hits;
+}
+
+void TagServer::CountResponse(unsigned status, uint64_t body_bytes) {
+  ++metrics_.responses[status];
+  metrics_.body_bytes += body_bytes;
+}
+
+ServerMetrics TagServer::metrics() const {
+  ServerMetrics now = metrics_;
+  now.open_connections = connections_.size();
+  now.stub_loaded = stub_ != nullptr;
+  return now;
+}
+
+void TagServer::ReportConnectionFailure(const std::string& client, const std::string& what) {
+  Say("a connection from " + client + " failed (" + what + "); closed it, serving on");
 }
 
 void TagServer::Unregister(Connection* connection) {
@@ -228,9 +259,11 @@ void TagServer::Reload(bool forced) {
   }
   if (!forced && now == stub_->identity()) return;
   try {
-    stub_ = StubGeneration::Load(options_.stub, options_.plan_cache);
+    stub_ = StubGeneration::Load(options_.stub, options_.plan_cache, options_.copy_folder);
+    ++metrics_.reloads;
     Say("loaded " + options_.stub + " again (" + Describe(*stub_) + ")");
-  } catch (const tools::ToolError& error) {
+  } catch (const std::exception& error) {
+    ++metrics_.reloads_refused;
     Say(std::string("still serving the stub loaded before: ") + error.what());
   }
 }
@@ -246,10 +279,23 @@ int RunTagServer(const ServerOptions& options) {
     files.rlim_cur = files.rlim_max;
     ::setrlimit(RLIMIT_NOFILE, &files);
   }
+  // Buffers of large requests come from the system and go back to it when
+  // freed, rather than stay in the heap (whose mmap threshold would
+  // otherwise rise to their size and keep them there).
+  ::mallopt(M_MMAP_THRESHOLD, 64 * 1024);
   asio::io_context io(1);
   TagServer server(io, options);
   server.Start();
-  io.run();
+  // Each connection catches its own failures; this catches what a library
+  // throws between them, so that one request never ends every download.
+  for (;;) {
+    try {
+      io.run();
+      break;
+    } catch (const std::exception& error) {
+      Say(std::string("a handler failed (") + error.what() + "); serving on");
+    }
+  }
   return 0;
 }
 

@@ -18,6 +18,9 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "tools/tag_server/access_log.h"
+#include "tools/tag_server/metrics_listener.h"
+#include "tools/tag_server/response_plan.h"
+#include "tools/tag_server/server_metrics.h"
 #include "tools/tag_server/server_options.h"
 #include "tools/tag_server/stub_generation.h"
 #include "tools/tag_server/stub_watch.h"
@@ -34,9 +37,14 @@ class TagServer {
   TagServer(const TagServer&) = delete;
   TagServer& operator=(const TagServer&) = delete;
 
-  // Binds, listens, and starts accepting and watching. Throws
-  // tools::ToolError when the address cannot be bound.
+  // Binds, listens (and on the metrics address when one is given), and starts
+  // accepting and watching. Throws tools::ToolError when an address cannot
+  // be bound.
   boost::asio::ip::tcp::endpoint Start();
+  // Where the metrics listener listens; unset before Start or without one.
+  std::optional<boost::asio::ip::tcp::endpoint> metrics_endpoint() const {
+    return metrics_endpoint_;
+  }
   // Stops accepting and closes every connection; io_context::run returns
   // once their handlers have finished.
   void Stop();
@@ -49,6 +57,16 @@ class TagServer {
   const ServerOptions& options() const { return options_; }
   std::shared_ptr<StubGeneration> stub() const { return stub_; }
   AccessLog& access_log() { return access_log_; }
+
+  // What connections tell the metrics.
+  void CountPlan(const ResponsePlan& plan);
+  void CountResponse(unsigned status, uint64_t body_bytes);
+  void DownloadStarted() { ++metrics_.downloads_in_progress; }
+  void DownloadEnded() { --metrics_.downloads_in_progress; }
+  ServerMetrics metrics() const;
+  // A connection's handler failed: said on standard error; the connection
+  // closes, the server goes on.
+  void ReportConnectionFailure(const std::string& client, const std::string& what);
 
   // A connection's place in the per-client count, given back when it ends.
   class ClientSlot {
@@ -84,6 +102,9 @@ class TagServer {
   boost::asio::steady_timer accept_retry_timer_;
   boost::asio::steady_timer drain_timer_;
   std::optional<StubWatch> watch_;
+  MetricsListener metrics_listener_;
+  std::optional<boost::asio::ip::tcp::endpoint> metrics_endpoint_;
+  ServerMetrics metrics_;
   bool stopped_ = false;
   bool draining_ = false;
   std::unordered_set<Connection*> connections_;
