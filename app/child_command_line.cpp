@@ -9,6 +9,7 @@
 #include "app/child_line_composition.h"
 #include "base/bounded_format.h"
 #include "base/logging/log_interface.h"
+#include "base/module_path.h"
 #include "base/text_conversion.h"
 #include "tag/default_tag.h"
 #include "tag/tag_limits.h"
@@ -68,9 +69,10 @@ void AppendRecoverSwitchPath(const WideString& cmdline, WideString* command_line
       std::wcsncmp(cmdline.c_str(), recover.c_str(), recover.length()) != 0) {
     return;
   }
-  wchar_t stub_path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, stub_path, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) SafeAppendFormat(command_line, L" \"%s\"", stub_path);
+  WideString stub_path;
+  if (ReadModulePath(nullptr, &stub_path)) {
+    SafeAppendFormat(command_line, L" \"%s\"", stub_path.c_str());
+  }
 }
 
 namespace {

@@ -23,6 +23,15 @@ WideString GetModuleFilePath(HMODULE module) {
   }
 }
 
+bool ReadModulePath(HMODULE module, WideString* path) {
+  // Reserved first, so the last error afterwards is the platform's.
+  path->Reserve(MAX_PATH);
+  const DWORD length = ::GetModuleFileNameW(module, path->data(), MAX_PATH);
+  // A cut path may lack its terminator on old systems: keep what fits before it.
+  path->SetLength(length < MAX_PATH ? length : MAX_PATH - 1);
+  return length > 0 && length < MAX_PATH;
+}
+
 WideString GetModuleName(HMODULE module) {
   const WideString path = GetModuleFilePath(module);
   WideString name = GetFileNameFromPath(path.c_str());

@@ -13,6 +13,13 @@ namespace vireo {
 // the module.
 WideString GetModuleFilePath(HMODULE module);
 
+// Reads the path of `module`'s file (null: the executable) into `path` with
+// one buffer of MAX_PATH characters, the size of every path the stub hands to
+// the platform. True when the path fits. False when GetModuleFileNameW failed
+// (`path` is empty) or cut the path, MAX_PATH characters or more (`path` holds
+// the cut path); the thread's last error is then the platform's.
+bool ReadModulePath(HMODULE module, WideString* path);
+
 // Last component of `module`'s path, e.g. "CorvaneUpdateSetup.exe"; empty on failure.
 WideString GetModuleName(HMODULE module);
 

@@ -1,13 +1,13 @@
 #include "tag/tag_reader.h"
 
 #include "base/logging/log_interface.h"
+#include "base/module_path.h"
 #include "tag/tag_record.h"
 
 namespace vireo {
 
 namespace {
 
-constexpr DWORD kPathChars = MAX_PATH;
 // A tag needs one byte more than its length, for its terminator.
 constexpr int32_t kMaxTagBufferSize = kMaxTagRecordLength + 1;
 
@@ -41,13 +41,12 @@ bool MappedFile::GetTagBytes(const uint8_t* view, uint8_t* buffer, int32_t* size
 }
 
 NarrowString GetTag(HMODULE module) {
-  wchar_t path[kPathChars] = {};
-  const DWORD length = ::GetModuleFileNameW(module, path, kPathChars);
-  if (length == 0 || length >= kPathChars) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"GetModuleFileName failed err:%d", ::GetLastError());
+  WideString path;
+  if (!ReadModulePath(module, &path)) {
+    LogFailedCall(L"GetModuleFileName");
     return NarrowString();
   }
-  return ExtractTag(path);
+  return ExtractTag(path.c_str());
 }
 
 namespace {

@@ -56,11 +56,4 @@ bool ReadTarImage(const uint8_t* image, size_t size, std::vector<TarImageMember>
   }
 }
 
-bool IsExecutableName(const std::string& name) {
-  if (name.size() < 4) return false;
-  const std::string tail = name.substr(name.size() - 4);
-  return tail[0] == '.' && (tail[1] | 0x20) == 'e' && (tail[2] | 0x20) == 'x' &&
-         (tail[3] | 0x20) == 'e';
-}
-
 }  // namespace vireo

@@ -29,8 +29,4 @@ struct TarImageMember {
 bool ReadTarImage(const uint8_t* image, size_t size, std::vector<TarImageMember>* members,
                   std::string* error);
 
-// True when `name` ends in ".exe" in any letter case, the test by which the
-// stub picks the program it starts.
-bool IsExecutableName(const std::string& name);
-
 }  // namespace vireo

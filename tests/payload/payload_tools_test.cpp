@@ -119,15 +119,6 @@ TEST(TarImageReaderTest, WalksMembersAsTheStubDoes) {
   EXPECT_FALSE(members[0].size_is_plain_octal);
 }
 
-TEST(TarImageReaderTest, RecognisesProgramsByTheirExtensionInAnyCase) {
-  for (const char* name : {"setup.exe", "SETUP.EXE", "a.ExE", ".exe"}) {
-    EXPECT_TRUE(IsExecutableName(name)) << name;
-  }
-  for (const char* name : {"setup.ex", "setup.exe.txt", "setupexe", "exe", "setup.exe "}) {
-    EXPECT_FALSE(IsExecutableName(name)) << name;
-  }
-}
-
 TEST(Bcj2EncoderTest, ConvertsBranchesOnlyWithinTheSameFile) {
   // Member "a.exe" calls into member "b.exe": a target in another file.
   Bytes calls;
