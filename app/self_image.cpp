@@ -5,6 +5,7 @@
 #include "base/heap.h"
 #include "base/logging/log_interface.h"
 #include "base/module_path.h"
+#include "base/pe_layout.h"
 #include "tag/tag_reader.h"
 
 namespace vireo {
@@ -17,7 +18,7 @@ constexpr DWORD kCopyChunkBytes = 1 << 20;
 
 // Offset of the optional header's ImageBase, which the loader rewrites when it
 // moves the image.
-constexpr DWORD kImageBaseOffset = 4 + sizeof(IMAGE_FILE_HEADER) + 28;
+constexpr DWORD kImageBaseOffset = pe::kOptionalHeader + pe::kImageBaseField;
 
 // True when the file's first bytes are the module's headers as loaded, the
 // image base aside.

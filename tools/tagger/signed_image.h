@@ -29,10 +29,6 @@ inline SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
   return ParseSignedImage(tools::ByteRange{file.data(), file.size()});
 }
 
-// Signature, file header and a PE32 optional header with 16 data directories:
-// what the stub's reader looks at before the certificate table.
-constexpr uint32_t kPe32NtHeadersSize = 248;
-
 // The certificate table that holds exactly one entry with `signed_data`:
 // the WIN_CERTIFICATE header, the block, zeros up to a multiple of 8 bytes.
 // Throws TagToolError when the table at `table_offset` would take the file
