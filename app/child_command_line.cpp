@@ -8,9 +8,9 @@
 
 #include "app/child_line_composition.h"
 #include "base/bounded_format.h"
-#include "base/logging/log_interface.h"
 #include "base/module_path.h"
 #include "base/text_conversion.h"
+#include "logging/log_interface.h"
 #include "tag/default_tag.h"
 #include "tag/tag_limits.h"
 

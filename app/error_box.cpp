@@ -1,7 +1,7 @@
 #include "app/error_box.h"
 
 #include "app/string_resource.h"
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 
 namespace vireo {
 

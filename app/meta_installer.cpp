@@ -7,9 +7,9 @@
 
 #include "app/child_command_line.h"
 #include "app/process_launch.h"
-#include "base/logging/log_interface.h"
 #include "base/module_path.h"
 #include "base/path_routines.h"
+#include "logging/log_interface.h"
 #include "payload/launch_member.h"
 #include "payload/payload_decoding.h"
 #include "payload/tar.h"

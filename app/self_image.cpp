@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "base/heap.h"
-#include "base/logging/log_interface.h"
 #include "base/module_path.h"
 #include "base/pe_layout.h"
+#include "logging/log_interface.h"
 #include "tag/tag_reader.h"
 
 namespace vireo {

@@ -6,9 +6,9 @@
 
 #include "app/error_box.h"
 #include "app/meta_installer.h"
-#include "base/logging/log_interface.h"
 #include "base/os_version.h"
 #include "base/text_conversion.h"
+#include "logging/log_interface.h"
 #include "tag/promo_code.h"
 
 namespace vireo {

@@ -1,9 +1,9 @@
 #include "payload/tar.h"
 
 #include "base/heap.h"
-#include "base/logging/log_interface.h"
 #include "base/text_conversion.h"
 #include "base/unique_handle.h"
+#include "logging/log_interface.h"
 #include "payload/tar_header.h"
 #include "payload/tar_step.h"
 

@@ -4,10 +4,10 @@
 
 #include <cwchar>
 
-#include "base/logging/log_interface.h"
 #include "base/module_path.h"
 #include "base/text_conversion.h"
 #include "base/unique_handle.h"
+#include "logging/log_interface.h"
 #include "tag/code_candidate.h"
 
 namespace vireo {

@@ -1,7 +1,7 @@
 #include "tag/tag_reader.h"
 
-#include "base/logging/log_interface.h"
 #include "base/module_path.h"
+#include "logging/log_interface.h"
 #include "tag/tag_record.h"
 
 namespace vireo {

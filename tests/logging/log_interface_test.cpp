@@ -9,7 +9,7 @@
 #include <regex>
 #include <string>
 
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/logging/static_order_probe.h"
 

@@ -1,6 +1,6 @@
 #include "tests/logging/static_order_probe.h"
 
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 
 namespace vireo::test {
 
