@@ -108,11 +108,11 @@ class StubPlatform {
            ::lstrcmpiW(text.c_str() + text.length() - length, suffix) == 0;
   }
   void ParametersAppended(const wchar_t* /*cmdline*/, WideString* line) {
-    VIREO_LOG(LC_CORE, 2, L"command_line:%s", line->c_str());
+    VIREO_LOG(LC_CORE, LL_PROGRESS, L"command_line:%s", line->c_str());
     AppendRecoverSwitchPath(cmdline_, line);
   }
   void SilentTagFound(const WideString& tag) {
-    VIREO_LOG(LC_CORE, 2, L"tag found tag:%s", tag.c_str());
+    VIREO_LOG(LC_CORE, LL_PROGRESS, L"tag found tag:%s", tag.c_str());
   }
 
  private:
@@ -143,7 +143,7 @@ bool ComposeChildCommandLine(const WideString& exe_path, const WideString& cmdli
       quoted_exe, cmdline.c_str(), WidenFromThreadCodePage(tag.empty() ? kDefaultTag : tag.c_str()),
       promo_code.c_str(), platform, command_line);
   if (!CheckCommandLineFits(fits, *command_line)) return false;
-  VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
+  VIREO_LOG(LC_CORE, LL_PROGRESS, L"command_line:%s", command_line->c_str());
   return true;
 }
 

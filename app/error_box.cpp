@@ -6,7 +6,7 @@
 namespace vireo {
 
 HRESULT HandleError(HRESULT result) {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::HandleError");
+  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'");
 
   WideString company_name;
   WideString text;

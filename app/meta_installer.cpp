@@ -20,6 +20,8 @@ namespace vireo {
 namespace {
 
 constexpr WORD kPayloadResourceId = 102;
+// The scope the run's "FUNCTION:" lines have always named (log_interface.h).
+constexpr wchar_t kLoggedScope[] = L"vireo::`anonymous-namespace'::MetaInstaller";
 constexpr wchar_t kPayloadResourceType[] = L"B";
 
 }  // namespace
@@ -31,17 +33,16 @@ MetaInstaller::MetaInstaller(HINSTANCE instance, WideString cmdline, WideString 
 }
 
 DWORD MetaInstaller::ExtractAndRun() {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::MetaInstaller::ExtractAndRun");
+  VIREO_LOG_FUNCTION(kLoggedScope);
 
   if (!CreateUniqueTempDirectory()) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"CreateUniqueTempDirectory failed err:%d", ::GetLastError());
+    LogFailedCall(L"CreateUniqueTempDirectory");
     return kRunFailed;
   }
 
   const UniqueFile archive = ExtractTarballToTempLocation();
   if (!archive) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTarballToTempLocation failed err:%d",
-              ::GetLastError());
+    LogFailedCall(L"ExtractTarballToTempLocation");
     return kRunFailed;
   }
 
@@ -58,8 +59,7 @@ DWORD MetaInstaller::ExtractAndRun() {
     return kRunFailed;
   }
   if (!CopyMetainstallerToTempLocation()) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"CopyMetainstallerToTempLocation failed err:%d",
-              ::GetLastError());
+    LogFailedCall(L"CopyMetainstallerToTempLocation");
     return kRunFailed;
   }
   exit_code_ = kRunFailed;
@@ -128,8 +128,7 @@ UniqueFile MetaInstaller::ExtractTarballToTempLocation() {
 }
 
 bool MetaInstaller::CopyMetainstallerToTempLocation() {
-  VIREO_LOG_FUNCTION(
-      L"vireo::`anonymous-namespace'::MetaInstaller::CopyMetainstallerToTempLocation");
+  VIREO_LOG_FUNCTION(kLoggedScope);
 
   WideString module_path;
   if (!ReadModulePath(nullptr, &module_path)) {

@@ -63,8 +63,7 @@ bool SelfImage::Open(HMODULE module) {
   UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"CreateFile of the stub's own file failed err:%d path:%s",
-              ::GetLastError(), path.c_str());
+    LogFailedCall(L"CreateFile of the stub's own file", path.c_str());
     return false;
   }
   // Another file may have taken the name between the start of the process and

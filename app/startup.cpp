@@ -59,7 +59,7 @@ void SetCoInitializeExForTesting(HRESULT(WINAPI* co_initialize_ex)(LPVOID, DWORD
 
 DWORD RunStub(HINSTANCE instance, const char* cmdline_tail) {
   DebugTrace(L"mi enter cmdline:%S", cmdline_tail);
-  VIREO_LOG(LC_CORE, 2, L"mi enter cmdline:%S", cmdline_tail);
+  VIREO_LOG(LC_CORE, LL_PROGRESS, L"mi enter cmdline:%S", cmdline_tail);
 
   HardenDllSearchOrder();
 

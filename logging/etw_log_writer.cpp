@@ -64,15 +64,9 @@ uint8_t EtwLevelOf(LogLevel level) {
       return TRACE_LEVEL_ERROR;
     case LL_WARNING:
       return TRACE_LEVEL_WARNING;
-    case 1:
-    case 2:
-      return TRACE_LEVEL_INFORMATION;
-    case 3:
-    case 4:
-    case 5:
-    case 6:
-      return TRACE_LEVEL_VERBOSE;
     default:
+      if (level >= LL_DEFAULT && level <= LL_PROGRESS) return TRACE_LEVEL_INFORMATION;
+      if (level > LL_PROGRESS && level < LL_ALL) return TRACE_LEVEL_VERBOSE;
       return TRACE_LEVEL_NONE;
   }
 }
@@ -130,8 +124,8 @@ void EtwLogWriter::Write(const LogRecord& record) {
   if (enable_level() >= level) CurrentEtwTraceApi().trace_event(logger_handle(), &event.header);
 }
 
-void EtwLogWriter::OnTracingEnabled() { VIREO_LOG(LC_CORE, 2, L"ETW logging enabled"); }
+void EtwLogWriter::OnTracingEnabled() { VIREO_LOG(LC_CORE, LL_PROGRESS, L"ETW logging enabled"); }
 
-void EtwLogWriter::OnTracingDisabled() { VIREO_LOG(LC_CORE, 2, L"ETW logging disabled"); }
+void EtwLogWriter::OnTracingDisabled() { VIREO_LOG(LC_CORE, LL_PROGRESS, L"ETW logging disabled"); }
 
 }  // namespace vireo

@@ -21,8 +21,9 @@ constexpr uint8_t kEtwEventTypeMessage = 10;
 constexpr uint8_t kEtwEventTypeMessageWithStack = 11;
 constexpr int kEtwMaxStackFrames = 32;
 
-// The ETW level of a LogLevel: FATAL 1, ERROR 2, WARNING 3, 1 and 2 give 4,
-// 3 to 6 give 5, anything else 0.
+// The ETW level of a LogLevel: FATAL 1, ERROR 2, WARNING 3, LL_DEFAULT and
+// LL_PROGRESS (1 and 2) give 4, the levels between LL_PROGRESS and LL_ALL (3 to
+// 6) give 5, anything else 0.
 uint8_t EtwLevelOf(LogLevel level);
 
 using CaptureStackBackTraceFunction = USHORT(WINAPI*)(ULONG frames_to_skip,

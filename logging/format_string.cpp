@@ -19,33 +19,37 @@ size_t TextLength(const wchar_t* text) {
 
 }  // namespace
 
-HRESULT FormatStringVA(WideString* output, const wchar_t* format, va_list args) {
-  const size_t format_length = TextLength(format);
-  size_t capacity = format_length < kFirstFormatCapacity ? kFirstFormatCapacity : format_length;
-  // Formatted aside, so that the output's own text may be one of the values.
-  WideString text;
-  HRESULT result;
-  for (;;) {
-    text.Reserve(capacity);
+FormatResult FormatGrowingVA(WideString* text, const FormatGrowth& growth, const wchar_t* format,
+                             va_list args) {
+  for (size_t capacity = growth.first_capacity;;) {
+    text->Reserve(capacity);
     va_list attempt;
     va_copy(attempt, args);
-    // Formatted into one character less than the buffer holds, so the longest
-    // text at a capacity is capacity - 2 characters (254 of 256).
-    const bool whole = FormatIntoVA(text.data(), capacity - 1, format, attempt).whole;
+    const FormatResult result =
+        FormatIntoVA(text->data(), capacity + 1 - growth.unused, format, attempt);
     va_end(attempt);
-    if (whole) {
-      result = S_OK;
-      break;
+    if (result.whole || capacity == growth.max_capacity ||
+        (growth.stop_when_short && result.length < capacity - growth.unused)) {
+      text->SetLength(result.length);
+      return result;
     }
-    if (capacity == kMaxFormatCapacity) {
-      result = E_INVALIDARG;
-      break;
-    }
-    capacity = capacity > kMaxFormatCapacity / 2 ? kMaxFormatCapacity : capacity * 2;
+    capacity = capacity > growth.max_capacity / 2 ? growth.max_capacity : capacity * 2;
   }
-  text.SyncLength();
+}
+
+HRESULT FormatStringVA(WideString* output, const wchar_t* format, va_list args) {
+  const size_t format_length = TextLength(format);
+  // Formatted into one character less than the buffer holds, so the longest
+  // text at a capacity is capacity - 2 characters (254 of 256); a value that
+  // cannot be converted does not stop the growth.
+  const FormatGrowth growth{
+      format_length < kFirstFormatCapacity ? kFirstFormatCapacity : format_length,
+      kMaxFormatCapacity, 2, false};
+  // Formatted aside, so that the output's own text may be one of the values.
+  WideString text;
+  const bool whole = FormatGrowingVA(&text, growth, format, args).whole;
   *output = std::move(text);
-  return result;
+  return whole ? S_OK : E_INVALIDARG;
 }
 
 HRESULT FormatString(WideString* output, const wchar_t* format, ...) {

@@ -4,7 +4,7 @@
 //
 // A call site costs one flag test while no Logging object exists, and one
 // GetWriterMask call when no writer takes the line: nothing is formatted then
-// unless the line is of level 2 or more severe.
+// unless the line is of level LL_PROGRESS (2) or more severe.
 
 #include "logging/log_types.h"
 #include "logging/logging.h"
@@ -42,6 +42,10 @@ void LogFailedCall(const wchar_t* call, const wchar_t* path = nullptr);
     }                                                                                 \
   } while (0)
 
-// The entry line of a major operation: "FUNCTION: <scoped name>".
-#define VIREO_LOG_FUNCTION(scoped_name) \
-  VIREO_LOG(::vireo::LC_UTIL, 2, L"FUNCTION: %s", scoped_name)
+// The entry line of a major operation: "FUNCTION: <scope>::<function>" in
+// LC_UTIL at LL_PROGRESS. The function's name comes from the code (__func__);
+// `scope` is the wide text before it, as log readers know the operation, e.g.
+// L"vireo::Tar". Some operations keep the scope their lines have always shown
+// (L"vireo::`anonymous-namespace'"), which is no longer where the code lives.
+#define VIREO_LOG_FUNCTION(scope) \
+  VIREO_LOG(::vireo::LC_UTIL, ::vireo::LL_PROGRESS, L"FUNCTION: %s::%hs", scope, __func__)

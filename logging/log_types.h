@@ -13,6 +13,14 @@ using LogLevel = int32_t;
 constexpr LogLevel LL_FATAL = -3;
 constexpr LogLevel LL_ERROR = -2;
 constexpr LogLevel LL_WARNING = -1;
+// The level every named category is configured at when nothing else is set.
+constexpr LogLevel LL_DEFAULT = 1;
+// Operation entry lines ("FUNCTION: ...") and progress lines; the least severe
+// level still formatted when no writer takes the line.
+constexpr LogLevel LL_PROGRESS = 2;
+// The traces of module names.
+constexpr LogLevel LL_DETAIL = 5;
+// The configured level of LC_ALWAYS, which passes every line.
 constexpr LogLevel LL_ALL = 7;
 
 enum LogCategory : int32_t {

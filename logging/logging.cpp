@@ -30,8 +30,11 @@ namespace {
 constexpr uint64_t kConfigurationRereadInterval = 50000000;  // five seconds in 100-ns units
 constexpr int kLockAttempts = 20;
 constexpr DWORD kLockRetryDelayMs = 50;
-constexpr size_t kFirstMessageChars = 512;
-constexpr size_t kMaxMessageChars = 1048576;
+// A buffer of 512 characters, doubling while the text does not fit, up to
+// 1,048,576; a longer text is cut to 1,048,575. A value that cannot be
+// converted stops the text short of a full buffer: a bigger buffer would not
+// help, so what was written is kept.
+constexpr FormatGrowth kMessageGrowth{512, 1048576, 1, true};
 
 // The numbers the exception report shows for each guarded section. They name
 // the section, wherever it stands in this file now, and stay fixed so that a
@@ -65,24 +68,6 @@ void ReportCallAfterShutdown() {
   ::OutputDebugStringW(ScratchFormat(
       L"LOG_SYSTEM: [%s]: ERROR - Calling the logging system after it has been shut down \n",
       label.c_str()));
-}
-
-// Formats into a buffer of 512 characters, doubling it while the text does not
-// fit, up to 1,048,576 characters; a longer text is cut to 1,048,575.
-void FormatMessageText(WideString* message, const wchar_t* format, va_list args) {
-  for (size_t chars = kFirstMessageChars;; chars *= 2) {
-    message->Reserve(chars - 1);  // and the terminator
-    va_list pass;
-    va_copy(pass, args);
-    const FormatResult text = FormatIntoVA(message->data(), chars, format, pass);
-    va_end(pass);
-    // A value that could not be converted stops the text short of a full
-    // buffer: a bigger buffer would not help, so keep what was written.
-    if (text.whole || text.length < chars - 1 || chars >= kMaxMessageChars) {
-      message->SetLength(text.length);
-      return;
-    }
-  }
 }
 
 }  // namespace
@@ -213,7 +198,7 @@ void Logging::LogMessage(const LogSite* site, const wchar_t* format, ...) {
 void Logging::LogMessageV(uint32_t mask, LogCategory category, LogLevel level,
                           const wchar_t* format, va_list args) {
   if (!format) return;
-  if (mask == 0 && level > 2) return;
+  if (mask == 0 && level > LL_PROGRESS) return;
 
   const LastErrorKeeper keep_last_error;
   for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
@@ -237,7 +222,7 @@ void Logging::InternalLogMessageMaskedVA(uint32_t mask, LogCategory category, Lo
   WideString prefix;
   const bool completed = Guarded(
       [&] {
-        FormatMessageText(&message, format, args);
+        FormatGrowingVA(&message, kMessageGrowth, format, args);
         FormatLinePrefix(&prefix);
         const LogRecord record{category, level, prefix.c_str(), message.c_str()};
         DispatchRecord(mask, record);

@@ -93,9 +93,9 @@ void Logging::ReadConfiguration() {
     const WideString row_ini = FindIniFile();
     const LogLevel level =
         row_ini.empty()
-            ? 1
-            : static_cast<LogLevel>(
-                  ::GetPrivateProfileIntW(kLoggingLevelSection, row.name, 1, row_ini.c_str()));
+            ? LL_DEFAULT
+            : static_cast<LogLevel>(::GetPrivateProfileIntW(kLoggingLevelSection, row.name,
+                                                            LL_DEFAULT, row_ini.c_str()));
     category_levels_[row.category] = CategoryLevel{level != 0, level};
   }
   set_last_config_read(CurrentSystemTime());

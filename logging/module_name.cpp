@@ -11,7 +11,7 @@ namespace vireo {
 WideString GetModuleName(HMODULE module) {
   const WideString path = GetModuleFilePath(module);
   WideString name = GetFileNameFromPath(path.c_str());
-  VIREO_LOG(LC_UTIL, 5, L"[GetModuleName][module 0x%08x][path '%s'][name '%s']", module,
+  VIREO_LOG(LC_UTIL, LL_DETAIL, L"[GetModuleName][module 0x%08x][path '%s'][name '%s']", module,
             path.c_str(), name.c_str());
   return name;
 }
@@ -20,7 +20,7 @@ WideString GetModuleNameWithoutExtension(HMODULE module) {
   WideString result = GetModuleName(module);
   ::PathRemoveExtensionW(result.data());
   result.SyncLength();
-  VIREO_LOG(LC_UTIL, 5, L"[GetModuleNameWithoutExtension][module 0x%08x][module '%s'][name '%s']",
+  VIREO_LOG(LC_UTIL, LL_DETAIL, L"[GetModuleNameWithoutExtension][module 0x%08x][module '%s'][name '%s']",
             module, GetModuleFilePath(module).c_str(), result.c_str());
   return result;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The name of the file behind a loaded module, with and without its extension,
 // as the logging code labels its lines and reports; each name is traced in
-// LC_UTIL at level 5.
+// LC_UTIL at LL_DETAIL.
 
 #include <windows.h>
 

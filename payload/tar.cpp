@@ -29,7 +29,7 @@ void Tar::SetFileCallback(ExtractedFileCallback callback, void* context) {
 }
 
 bool Tar::ExtractToDir() {
-  VIREO_LOG_FUNCTION(L"vireo::Tar::ExtractToDir");
+  VIREO_LOG_FUNCTION(L"vireo::Tar");
   if (!copy_buffer_) {
     copy_buffer_ = static_cast<uint8_t*>(HeapAllocate(kCopyBufferSize));
     if (!copy_buffer_) {

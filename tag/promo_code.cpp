@@ -23,7 +23,7 @@ constexpr wchar_t kNoPromoCode[] = L"none";
 }  // namespace
 
 void StorePathToRegForPromoCode(const char* cmdline_tail) {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::StorePathToRegForPromoCode");
+  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'");
   // Any parameter at all means the stub was not started by a double-click.
   if (!WidenFromThreadCodePage(cmdline_tail).empty()) return;
 

@@ -67,7 +67,7 @@ NarrowString ReadOpenedTag(MappedFile& file, bool opened, const wchar_t* label) 
 
 NarrowString ExtractTag(const wchar_t* file_name) {
   if (!file_name) {
-    VIREO_LOG(LC_CORE, 2, L"ExtractTag empty module_file_name");
+    VIREO_LOG(LC_CORE, LL_PROGRESS, L"ExtractTag empty module_file_name");
     return NarrowString();
   }
   MappedFile file;
@@ -82,11 +82,11 @@ NarrowString ExtractTag(HANDLE file, const wchar_t* label) {
 }
 
 NarrowString ReadTag(MappedFile& file) {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::ReadTag");
+  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'");
 
   int32_t buffer_size = 0;
   if (!file.is_open() || !file.GetTagBytes(file.view(), nullptr, &buffer_size)) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag ExtractTag failed err:%d", ::GetLastError());
+    LogFailedCall(L"ReadTag ExtractTag");
     return NarrowString();
   }
   if (buffer_size <= 0 || buffer_size > kMaxTagBufferSize) {
@@ -101,7 +101,7 @@ NarrowString ReadTag(MappedFile& file) {
   tag.Reserve(tag_length);
   auto* bytes = reinterpret_cast<uint8_t*>(tag.data());
   if (!file.is_open() || !file.GetTagBytes(file.view(), bytes, &buffer_size)) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag ExtractTag failed err:%d", ::GetLastError());
+    LogFailedCall(L"ReadTag ExtractTag");
     return NarrowString();
   }
 
