@@ -32,12 +32,12 @@ void CheckField(size_t image_size, size_t at, size_t size) {
   }
 }
 
-uint16_t ReadLe16(tools::ByteRange bytes, size_t at) {
+uint16_t ReadLe16(tools::ByteSpan bytes, size_t at) {
   CheckField(bytes.size, at, 2);
   return ReadLittleEndian16(bytes.data + at);
 }
 
-uint32_t ReadLe32(tools::ByteRange bytes, size_t at) {
+uint32_t ReadLe32(tools::ByteSpan bytes, size_t at) {
   CheckField(bytes.size, at, 4);
   return ReadLittleEndian32(bytes.data + at);
 }
@@ -59,7 +59,7 @@ std::string Hex(uint32_t value) {
 }
 
 // A section's name for a message: its printable bytes up to the first zero.
-std::string SectionName(tools::ByteRange file, size_t at) {
+std::string SectionName(tools::ByteSpan file, size_t at) {
   std::string name;
   for (size_t i = 0; i < pe::kSectionNameSize && file.data[at + i] != 0; ++i) {
     const char c = static_cast<char>(file.data[at + i]);
@@ -71,7 +71,7 @@ std::string SectionName(tools::ByteRange file, size_t at) {
 // Rewriting the table truncates the file at `table` and writes the new entry
 // from there on; the headers (with the checksum and data directory fields
 // rewritten afterwards) and every section's raw data must lie before it.
-void CheckNothingOverlapsTable(tools::ByteRange file, uint32_t pe_headers, uint32_t table) {
+void CheckNothingOverlapsTable(tools::ByteSpan file, uint32_t pe_headers, uint32_t table) {
   const uint32_t optional_size = ReadLe16(file, pe_headers + pe::kOptionalHeaderSizeField);
   if (optional_size < kMinOptionalHeaderSize) {
     throw TagToolError("the optional header is " + std::to_string(optional_size) +
@@ -107,7 +107,7 @@ void CheckNothingOverlapsTable(tools::ByteRange file, uint32_t pe_headers, uint3
 
 }  // namespace
 
-SignedImage ParseSignedImage(tools::ByteRange file) {
+SignedImage ParseSignedImage(tools::ByteSpan file) {
   if (file.size > UINT32_MAX) {
     throw TagToolError("the file is 4 GiB or larger; the stub cannot map it");
   }

@@ -24,9 +24,9 @@ struct SignedImage {
 // after the DER block inside that entry are not kept by WithSignedData.
 // Reads only the DOS and PE headers, the section table and the certificate
 // table, so `file` may be a view in which only those are filled in.
-SignedImage ParseSignedImage(tools::ByteRange file);
+SignedImage ParseSignedImage(tools::ByteSpan file);
 inline SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
-  return ParseSignedImage(tools::ByteRange{file.data(), file.size()});
+  return ParseSignedImage(tools::ByteSpan{file.data(), file.size()});
 }
 
 // The certificate table that holds exactly one entry with `signed_data`:

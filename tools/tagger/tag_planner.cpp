@@ -24,7 +24,7 @@ size_t RoundUpToPages(size_t size) { return (size + kPageSize - 1) / kPageSize *
 
 }  // namespace
 
-TagPlanner::TagPlanner(tools::ByteRange file, const BodySum& sum_body) {
+TagPlanner::TagPlanner(tools::ByteSpan file, const BodySum& sum_body) {
   carriers_removed_ = RemoveCarriers(file, &image_, &parts_);
   // ParseSignedImage checked that the headers end before the table. The
   // bytes at and after the last even offset before the table share their
