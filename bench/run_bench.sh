@@ -171,15 +171,14 @@ make_7z() {
   SEVENZIP_BLOCKS=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Blocks = //p' | head -n 1)
 }
 
-# configure_variant DIR FLAGS LINKER_FLAGS: a build folder with the Windows
-# preset's settings and these decoder flags.
+# configure_variant DIR FLAGS LINKER_FLAGS: a build folder of the Windows
+# preset with these decoder flags.
 configure_variant() {
   local dir=$1 flags=$2 linker=$3
-  cmake -S "$ROOT" -B "$dir" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+  (cd "$ROOT" && cmake --preset windows -B "$dir" \
     -DCORVANE_LZMA_SDK_DIR="$SDK_DIR" -DCORVANE_HOST_TOOLS_DIR="$HOST/tools" \
     -DCORVANE_LZMA_DECODER_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$linker" \
-    -DCORVANE_BENCH_PAYLOAD="$PAYLOAD_BIN" > "$dir.configure.log" 2>&1 ||
+    -DCORVANE_BENCH_PAYLOAD="$PAYLOAD_BIN") > "$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log" >&2; die "configuring $dir failed"; }
 }
 
