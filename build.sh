@@ -315,10 +315,9 @@ cmd_stub() {
   (cd "$ROOT" && cmake --preset host >/dev/null &&
     cmake --build --preset host --target corvane-pack corvane-tag corvane-finish-image)
   say "building a stub with payload $payload"
-  cmake -S "$ROOT" -B "$tree" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
-    -DCORVANE_LZMA_SDK_DIR="$SDK_DIR/C" -DCORVANE_HOST_TOOLS_DIR="$BUILD/host/tools" \
-    -DCORVANE_STUB_ONLY=ON -DCORVANE_PAYLOAD="$payload" >/dev/null
+  # The stub preset (CMakePresets.json), in the folder asked for.
+  tree=$(realpath -m "$tree")
+  (cd "$ROOT" && cmake --preset stub -B "$tree" -DCORVANE_PAYLOAD="$payload" >/dev/null)
   cmake --build "$tree" --target CorvaneUpdateSetup
   mkdir -p "$(dirname "$out")"
   cp "$tree/app/CorvaneUpdateSetup.exe" "$out"

@@ -8,8 +8,9 @@
 
 #include "app/child_line_composition.h"
 #include "base/bounded_format.h"
-#include "base/logging/log_interface.h"
+#include "base/module_path.h"
 #include "base/text_conversion.h"
+#include "logging/log_interface.h"
 #include "tag/default_tag.h"
 #include "tag/tag_limits.h"
 
@@ -68,9 +69,10 @@ void AppendRecoverSwitchPath(const WideString& cmdline, WideString* command_line
       std::wcsncmp(cmdline.c_str(), recover.c_str(), recover.length()) != 0) {
     return;
   }
-  wchar_t stub_path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, stub_path, MAX_PATH);
-  if (length > 0 && length < MAX_PATH) SafeAppendFormat(command_line, L" \"%s\"", stub_path);
+  WideString stub_path;
+  if (ReadModulePath(nullptr, &stub_path)) {
+    SafeAppendFormat(command_line, L" \"%s\"", stub_path.c_str());
+  }
 }
 
 namespace {
@@ -106,11 +108,11 @@ class StubPlatform {
            ::lstrcmpiW(text.c_str() + text.length() - length, suffix) == 0;
   }
   void ParametersAppended(const wchar_t* /*cmdline*/, WideString* line) {
-    VIREO_LOG(LC_CORE, 2, L"command_line:%s", line->c_str());
+    VIREO_LOG(LC_CORE, LL_PROGRESS, L"command_line:%s", line->c_str());
     AppendRecoverSwitchPath(cmdline_, line);
   }
   void SilentTagFound(const WideString& tag) {
-    VIREO_LOG(LC_CORE, 2, L"tag found tag:%s", tag.c_str());
+    VIREO_LOG(LC_CORE, LL_PROGRESS, L"tag found tag:%s", tag.c_str());
   }
 
  private:
@@ -141,7 +143,7 @@ bool ComposeChildCommandLine(const WideString& exe_path, const WideString& cmdli
       quoted_exe, cmdline.c_str(), WidenFromThreadCodePage(tag.empty() ? kDefaultTag : tag.c_str()),
       promo_code.c_str(), platform, command_line);
   if (!CheckCommandLineFits(fits, *command_line)) return false;
-  VIREO_LOG(LC_CORE, 2, L"command_line:%s", command_line->c_str());
+  VIREO_LOG(LC_CORE, LL_PROGRESS, L"command_line:%s", command_line->c_str());
   return true;
 }
 

@@ -1,12 +1,12 @@
 #include "app/error_box.h"
 
 #include "app/string_resource.h"
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 
 namespace vireo {
 
 HRESULT HandleError(HRESULT result) {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::HandleError");
+  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'");
 
   WideString company_name;
   WideString text;

@@ -7,8 +7,10 @@
 
 #include "app/child_command_line.h"
 #include "app/process_launch.h"
-#include "base/logging/log_interface.h"
+#include "base/module_path.h"
 #include "base/path_routines.h"
+#include "logging/log_interface.h"
+#include "payload/launch_member.h"
 #include "payload/payload_decoding.h"
 #include "payload/tar.h"
 #include "tag/tag_reader.h"
@@ -17,8 +19,9 @@ namespace vireo {
 
 namespace {
 
-constexpr wchar_t kStubCopyName[] = L"CorvaneUpdateSetup.exe";
 constexpr WORD kPayloadResourceId = 102;
+// The scope the run's "FUNCTION:" lines have always named (log_interface.h).
+constexpr wchar_t kLoggedScope[] = L"vireo::`anonymous-namespace'::MetaInstaller";
 constexpr wchar_t kPayloadResourceType[] = L"B";
 
 }  // namespace
@@ -30,17 +33,16 @@ MetaInstaller::MetaInstaller(HINSTANCE instance, WideString cmdline, WideString 
 }
 
 DWORD MetaInstaller::ExtractAndRun() {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::MetaInstaller::ExtractAndRun");
+  VIREO_LOG_FUNCTION(kLoggedScope);
 
   if (!CreateUniqueTempDirectory()) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"CreateUniqueTempDirectory failed err:%d", ::GetLastError());
+    LogFailedCall(L"CreateUniqueTempDirectory");
     return kRunFailed;
   }
 
   const UniqueFile archive = ExtractTarballToTempLocation();
   if (!archive) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ExtractTarballToTempLocation failed err:%d",
-              ::GetLastError());
+    LogFailedCall(L"ExtractTarballToTempLocation");
     return kRunFailed;
   }
 
@@ -57,8 +59,7 @@ DWORD MetaInstaller::ExtractAndRun() {
     return kRunFailed;
   }
   if (!CopyMetainstallerToTempLocation()) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"CopyMetainstallerToTempLocation failed err:%d",
-              ::GetLastError());
+    LogFailedCall(L"CopyMetainstallerToTempLocation");
     return kRunFailed;
   }
   exit_code_ = kRunFailed;
@@ -73,7 +74,8 @@ DWORD MetaInstaller::ExtractAndRun() {
 
 bool MetaInstaller::LaunchesStubCopy() const {
   const wchar_t* separator = std::wcsrchr(exe_path_.c_str(), L'\\');
-  return ::lstrcmpiW(separator ? separator + 1 : exe_path_.c_str(), kStubCopyName) == 0;
+  const wchar_t* name = separator ? separator + 1 : exe_path_.c_str();
+  return IsStubCopyName(name, std::wcslen(name));
 }
 
 void MetaInstaller::LaunchChild() {
@@ -126,27 +128,25 @@ UniqueFile MetaInstaller::ExtractTarballToTempLocation() {
 }
 
 bool MetaInstaller::CopyMetainstallerToTempLocation() {
-  VIREO_LOG_FUNCTION(
-      L"vireo::`anonymous-namespace'::MetaInstaller::CopyMetainstallerToTempLocation");
+  VIREO_LOG_FUNCTION(kLoggedScope);
 
-  wchar_t module_path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, module_path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
+  WideString module_path;
+  if (!ReadModulePath(nullptr, &module_path)) {
     VIREO_LOG(LC_CORE, LL_ERROR, L"GetModuleFileName failed err:%d module_path:%s",
-              ::GetLastError(), module_path);
+              ::GetLastError(), module_path.c_str());
     return false;
   }
 
   wchar_t target_path[MAX_PATH] = {};
   ::lstrcpynW(target_path, temp_dir().c_str(), MAX_PATH);
-  ::PathAppendW(target_path, kStubCopyName);
+  ::PathAppendW(target_path, kStubCopyWideName);
   files_.RecordKeepable(target_path);
   // From the handle opened at the start, not from the path: the name may meanwhile
   // belong to another file.
   if (!self_image_.CopyTo(target_path)) {
     VIREO_LOG(LC_CORE, LL_ERROR,
               L"CopyFile failed err:%d module_path:%s metainstaller_target_path:%s",
-              ::GetLastError(), module_path, target_path);
+              ::GetLastError(), module_path.c_str(), target_path);
     return false;
   }
   return true;
@@ -157,11 +157,8 @@ void MetaInstaller::OnFileExtracted(void* context, const wchar_t* path) {
   self->files_.RecordUnpacked(path);
 
   const wchar_t* separator = std::wcsrchr(path, L'\\');
-  WideString name(separator ? separator + 1 : path);
-  if (name.empty()) return;
-  ::CharLowerBuffW(name.data(), static_cast<DWORD>(name.length()));
-  if (name.length() > 4 && std::wcscmp(name.c_str() + name.length() - 4, L".exe") == 0 &&
-      self->exe_path_.empty()) {
+  const wchar_t* name = separator ? separator + 1 : path;
+  if (IsExecutableName(name, std::wcslen(name)) && self->exe_path_.empty()) {
     self->exe_path_.Assign(path);
   }
 }

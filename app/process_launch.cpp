@@ -1,7 +1,7 @@
 #include "app/process_launch.h"
 
-#include "base/logging/log_interface.h"
 #include "base/unique_handle.h"
+#include "logging/log_interface.h"
 
 namespace vireo {
 

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "base/heap.h"
-#include "base/logging/log_interface.h"
+#include "base/module_path.h"
+#include "base/pe_layout.h"
+#include "logging/log_interface.h"
 #include "tag/tag_reader.h"
 
 namespace vireo {
@@ -16,7 +18,7 @@ constexpr DWORD kCopyChunkBytes = 1 << 20;
 
 // Offset of the optional header's ImageBase, which the loader rewrites when it
 // moves the image.
-constexpr DWORD kImageBaseOffset = 4 + sizeof(IMAGE_FILE_HEADER) + 28;
+constexpr DWORD kImageBaseOffset = pe::kOptionalHeader + pe::kImageBaseField;
 
 // True when the file's first bytes are the module's headers as loaded, the
 // image base aside.
@@ -50,26 +52,25 @@ bool SelfImage::Open(HMODULE module) {
   file_.reset();
   // A null module is the program itself, for the path as for the image.
   if (!module) module = ::GetModuleHandleW(nullptr);
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(module, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) {
+  WideString path;
+  if (!ReadModulePath(module, &path)) {
     VIREO_LOG(LC_CORE, LL_ERROR, L"GetModuleFileName failed err:%d module_path:%s",
-              ::GetLastError(), path);
-    if (length >= MAX_PATH) ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
+              ::GetLastError(), path.c_str());
+    // Only a cut path leaves one behind.
+    if (!path.empty()) ::SetLastError(ERROR_FILENAME_EXCED_RANGE);
     return false;
   }
-  UniqueFile file(::CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  UniqueFile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"CreateFile of the stub's own file failed err:%d path:%s",
-              ::GetLastError(), path);
+    LogFailedCall(L"CreateFile of the stub's own file", path.c_str());
     return false;
   }
   // Another file may have taken the name between the start of the process and
   // this open.
   if (!HeadersMatchLoadedImage(file.get(), module)) {
     VIREO_LOG(LC_CORE, LL_ERROR, L"the stub's own file is not the image that was started path:%s",
-              path);
+              path.c_str());
     ::SetLastError(ERROR_FILE_INVALID);
     return false;
   }

@@ -6,9 +6,9 @@
 
 #include "app/error_box.h"
 #include "app/meta_installer.h"
-#include "base/logging/log_interface.h"
 #include "base/os_version.h"
 #include "base/text_conversion.h"
+#include "logging/log_interface.h"
 #include "tag/promo_code.h"
 
 namespace vireo {
@@ -59,7 +59,7 @@ void SetCoInitializeExForTesting(HRESULT(WINAPI* co_initialize_ex)(LPVOID, DWORD
 
 DWORD RunStub(HINSTANCE instance, const char* cmdline_tail) {
   DebugTrace(L"mi enter cmdline:%S", cmdline_tail);
-  VIREO_LOG(LC_CORE, 2, L"mi enter cmdline:%S", cmdline_tail);
+  VIREO_LOG(LC_CORE, LL_PROGRESS, L"mi enter cmdline:%S", cmdline_tail);
 
   HardenDllSearchOrder();
 

@@ -5,8 +5,8 @@
 
 #include <utility>
 
-#include "base/logging/log_interface.h"
 #include "base/path_routines.h"
+#include "logging/log_interface.h"
 
 namespace vireo {
 

@@ -1,6 +1,5 @@
 #pragma once
-// The file behind a loaded module: its full path, its name, its name without
-// the extension.
+// The path of the file behind a loaded module.
 
 #include <windows.h>
 
@@ -13,10 +12,11 @@ namespace vireo {
 // the module.
 WideString GetModuleFilePath(HMODULE module);
 
-// Last component of `module`'s path, e.g. "CorvaneUpdateSetup.exe"; empty on failure.
-WideString GetModuleName(HMODULE module);
-
-// GetModuleName without its last extension, e.g. "CorvaneUpdateSetup"; empty on failure.
-WideString GetModuleNameWithoutExtension(HMODULE module);
+// Reads the path of `module`'s file (null: the executable) into `path` with
+// one buffer of MAX_PATH characters, the size of every path the stub hands to
+// the platform. True when the path fits. False when GetModuleFileNameW failed
+// (`path` is empty) or cut the path, MAX_PATH characters or more (`path` holds
+// the cut path); the thread's last error is then the platform's.
+bool ReadModulePath(HMODULE module, WideString* path);
 
 }  // namespace vireo

@@ -28,7 +28,8 @@ while [ $# -gt 0 ]; do
 done
 PACKER="$HOST/tools/corvane-pack"
 GENERATOR="$HOST/bench/corvane-bench-payload"
-require_built "build the host tree first" "$PACKER" "$GENERATOR"
+STATS="$HOST/bench/corvane-bench-stats"
+require_built "build the host tree first" "$PACKER" "$GENERATOR" "$STATS"
 
 WORK="$HOST/pack-bench"
 rm -rf "$WORK"
@@ -41,10 +42,6 @@ say "generating $MB MB in $FILES files"
   --mb "$MB" --files "$FILES" --seed 20240917 >&2
 
 now_ns() { date +%s%N; }
-median() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
-    END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.0f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
 declare -A times
 for run in $(seq "$RUNS"); do
   for threads in 1 2; do
@@ -55,13 +52,14 @@ for run in $(seq "$RUNS"); do
   done
 done
 cmp -s "$WORK/payload-1.bin" "$WORK/payload-2.bin" && same="yes" || same="NO"
-one=$(median ${times[1]})
-two=$(median ${times[2]})
+one=$("$STATS" median --decimals 0 ${times[1]})
+two=$("$STATS" median --decimals 0 ${times[2]})
 {
   printf '## Packing %s MB in %s files (%s run(s) each, median; %s cores)\n\n' "$MB" "$FILES" "$RUNS" "$(nproc)"
   printf '| Encoder threads | Time | Speed-up |\n|---|---|---|\n'
-  awk -v a="$one" -v b="$two" 'BEGIN {
-    printf "| 1 | %.1f s | 1.00x |\n| 2 (match finder beside the encoder) | %.1f s | %.2fx |\n", a / 1000, b / 1000, a / b }'
+  printf '| 1 | %s s | 1.00x |\n| 2 (match finder beside the encoder) | %s s | %sx |\n' \
+    "$("$STATS" ratio "$one" 1000)" "$("$STATS" ratio "$two" 1000)" \
+    "$("$STATS" ratio --decimals 2 "$one" "$two")"
   printf '\nSame payload bytes with 1 and 2 threads: %s (%s bytes)\n' "$same" "$(stat -c %s "$WORK/payload-2.bin")"
 } | tee "$WORK/results.md"
 [ "$same" = yes ] || die "the payload differs between thread counts"

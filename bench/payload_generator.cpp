@@ -19,7 +19,10 @@
 #include <string>
 #include <vector>
 
+#include "base/pe_layout.h"
+
 namespace fs = std::filesystem;
+namespace pe = vireo::pe;
 
 namespace {
 
@@ -110,11 +113,12 @@ uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t at) {
 // True for a PE image whose machine is i386, the code the BCJ2 filter is for.
 // `bytes` may be only the start of the file.
 bool IsI386Image(const std::vector<uint8_t>& bytes) {
-  if (bytes.size() < 0x40 || bytes[0] != 'M' || bytes[1] != 'Z') return false;
-  const uint32_t pe = ReadLe32(bytes, 0x3C);
-  if (pe > bytes.size() - 6) return false;
-  return bytes[pe] == 'P' && bytes[pe + 1] == 'E' && bytes[pe + 2] == 0 && bytes[pe + 3] == 0 &&
-         ReadLe16(bytes, pe + 4) == 0x14C;
+  if (bytes.size() < pe::kDosHeaderSize || bytes[0] != 'M' || bytes[1] != 'Z') return false;
+  const uint32_t pe_headers = ReadLe32(bytes, pe::kPeHeaderOffsetField);
+  if (pe_headers > bytes.size() - (pe::kMachineField + 2)) return false;
+  return bytes[pe_headers] == 'P' && bytes[pe_headers + 1] == 'E' && bytes[pe_headers + 2] == 0 &&
+         bytes[pe_headers + 3] == 0 &&
+         ReadLe16(bytes, pe_headers + pe::kMachineField) == pe::kMachineI386;
 }
 
 // The i386 images of `dir` in name order, so that the choice below depends only

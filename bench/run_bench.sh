@@ -68,13 +68,14 @@ OUT="$BUILD/bench"
 GENERATOR="$HOST/bench/corvane-bench-payload"
 HOST_BENCH="$HOST/bench/payload-bench-host"
 PACKER="$HOST/tools/corvane-pack"
+STATS="$HOST/bench/corvane-bench-stats"
 CHILD="$WINDOWS/demo/setup.exe"
 export WINEPREFIX="${WINEPREFIX:-$BUILD/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 require_built "build both presets first (./build.sh bench does)" \
-  "$GENERATOR" "$HOST_BENCH" "$PACKER" "$CHILD"
+  "$GENERATOR" "$HOST_BENCH" "$PACKER" "$STATS" "$CHILD"
 require_installed 7zz
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$WINDOWS/CMakeCache.txt" 2>/dev/null; }
 SDK_DIR=$(cache_value CORVANE_LZMA_SDK_DIR)
@@ -106,11 +107,8 @@ rm -rf "$WORK"; mkdir -p "$WORK"
 
 now_ns() { date +%s%N; }
 ms_since() { echo $(( ($(now_ns) - $1) / 1000000 )); }
-# Median of the arguments (the mean of the middle two for an even count).
-median() {
-  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 }
-    END { if (NR % 2) print v[(NR + 1) / 2]; else printf "%.1f\n", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
+# Median of the arguments, as every benchmark reports it (corvane-bench-stats).
+median() { "$STATS" median "$@"; }
 # The value of `key` in key=value lines on stdin.
 value_of() { tr -d '\r' | sed -n "s/^$1=//p" | head -n 1; }
 seconds() { awk -v ms="$1" 'BEGIN { printf "%.2f s", ms / 1000 }'; }
@@ -173,15 +171,14 @@ make_7z() {
   SEVENZIP_BLOCKS=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Blocks = //p' | head -n 1)
 }
 
-# configure_variant DIR FLAGS LINKER_FLAGS: a build folder with the Windows
-# preset's settings and these decoder flags.
+# configure_variant DIR FLAGS LINKER_FLAGS: a build folder of the Windows
+# preset with these decoder flags.
 configure_variant() {
   local dir=$1 flags=$2 linker=$3
-  cmake -S "$ROOT" -B "$dir" -G Ninja \
-    -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+  (cd "$ROOT" && cmake --preset windows -B "$dir" \
     -DCORVANE_LZMA_SDK_DIR="$SDK_DIR" -DCORVANE_HOST_TOOLS_DIR="$HOST/tools" \
     -DCORVANE_LZMA_DECODER_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$linker" \
-    -DCORVANE_BENCH_PAYLOAD="$PAYLOAD_BIN" > "$dir.configure.log" 2>&1 ||
+    -DCORVANE_BENCH_PAYLOAD="$PAYLOAD_BIN") > "$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log" >&2; die "configuring $dir failed"; }
 }
 
@@ -422,7 +419,7 @@ BARE_LZMA_MEDIAN=$(median "${BARE_LZMA_MS[@]}")
 STUB_LZMA_MEDIAN=$(median "${STUB_LZMA_MS[@]}")
 BARE_WS_MEDIAN=$(median "${BARE_WS[@]}"); BARE_WS_MEDIAN=${BARE_WS_MEDIAN%.*}
 BARE_PRIVATE_MEDIAN=$(median "${BARE_PRIVATE[@]}"); BARE_PRIVATE_MEDIAN=${BARE_PRIVATE_MEDIAN%.*}
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+ratio() { "$STATS" ratio --decimals 2 "$1" "$2"; }
 # What a run must hold at once: the resource, the decoded block and the LZMA
 # dictionary (the tar image is written out as it is decoded, never held).
 BUDGET=$((PAYLOAD_BYTES + BLOCK_BYTES + DICTIONARY_BYTES))

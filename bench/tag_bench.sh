@@ -30,7 +30,8 @@ while [ $# -gt 0 ]; do
 done
 TAGGER="$HOST/tools/corvane-tag"
 IMAGE_MAKER="$HOST/bench/tag-bench-image"
-require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER"
+STATS="$HOST/bench/corvane-bench-stats"
+require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER" "$STATS"
 require_installed osslsigncode
 
 WORK="$HOST/tag-bench"
@@ -57,7 +58,6 @@ seconds() {
   end=$(date +%s%N)
   awk -v ns=$((end - start)) 'BEGIN { printf "%.3f\n", ns / 1e9 }'
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
 copies() {
   local i
@@ -79,7 +79,7 @@ for measure in copies set_many set_each; do
     rm -f out/*
     times+=("$(seconds "$measure")")
   done
-  results[$measure]=$(printf '%s\n' "${times[@]}" | median)
+  results[$measure]=$("$STATS" median --decimals 3 "${times[@]}")
 done
 rm -f out/*
 

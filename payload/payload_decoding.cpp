@@ -1,6 +1,6 @@
 #include "payload/payload_decoding.h"
 
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 #include "payload/payload_memory_decoder.h"
 
 namespace vireo {

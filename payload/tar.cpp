@@ -1,9 +1,9 @@
 #include "payload/tar.h"
 
 #include "base/heap.h"
-#include "base/logging/log_interface.h"
 #include "base/text_conversion.h"
 #include "base/unique_handle.h"
+#include "logging/log_interface.h"
 #include "payload/tar_header.h"
 #include "payload/tar_step.h"
 
@@ -29,7 +29,7 @@ void Tar::SetFileCallback(ExtractedFileCallback callback, void* context) {
 }
 
 bool Tar::ExtractToDir() {
-  VIREO_LOG_FUNCTION(L"vireo::Tar::ExtractToDir");
+  VIREO_LOG_FUNCTION(L"vireo::Tar");
   if (!copy_buffer_) {
     copy_buffer_ = static_cast<uint8_t*>(HeapAllocate(kCopyBufferSize));
     if (!copy_buffer_) {

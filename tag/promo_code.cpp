@@ -4,9 +4,10 @@
 
 #include <cwchar>
 
-#include "base/logging/log_interface.h"
+#include "base/module_path.h"
 #include "base/text_conversion.h"
 #include "base/unique_handle.h"
+#include "logging/log_interface.h"
 #include "tag/code_candidate.h"
 
 namespace vireo {
@@ -22,13 +23,12 @@ constexpr wchar_t kNoPromoCode[] = L"none";
 }  // namespace
 
 void StorePathToRegForPromoCode(const char* cmdline_tail) {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::StorePathToRegForPromoCode");
+  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'");
   // Any parameter at all means the stub was not started by a double-click.
   if (!WidenFromThreadCodePage(cmdline_tail).empty()) return;
 
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return;
+  WideString path;
+  if (!ReadModulePath(nullptr, &path)) return;
 
   UniqueRegistryKey key;
   if (::RegCreateKeyExW(HKEY_CURRENT_USER, kPromoKey, 0, nullptr, 0, KEY_WRITE, nullptr,
@@ -36,16 +36,16 @@ void StorePathToRegForPromoCode(const char* cmdline_tail) {
     return;
   }
   ::RegSetValueExW(key.get(), kStubInstallerPathValue, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(path), (length + 1) * sizeof(wchar_t));
+                   reinterpret_cast<const BYTE*>(path.c_str()),
+                   static_cast<DWORD>((path.length() + 1) * sizeof(wchar_t)));
 }
 
 WideString GetPromoCode() {
-  wchar_t path[MAX_PATH] = {};
-  const DWORD length = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return WideString(kNoPromoCode);
+  WideString path;
+  if (!ReadModulePath(nullptr, &path)) return WideString(kNoPromoCode);
 
   WideString code;
-  if (!ExtractCodeCandidate(path, &code)) return WideString(kNoPromoCode);
+  if (!ExtractCodeCandidate(path.c_str(), &code)) return WideString(kNoPromoCode);
   ::CharUpperBuffW(code.data(), static_cast<DWORD>(code.length()));
   return IsKnownPromoCode(code.c_str()) ? code : WideString(kNoPromoCode);
 }

@@ -1,13 +1,13 @@
 #include "tag/tag_reader.h"
 
-#include "base/logging/log_interface.h"
+#include "base/module_path.h"
+#include "logging/log_interface.h"
 #include "tag/tag_record.h"
 
 namespace vireo {
 
 namespace {
 
-constexpr DWORD kPathChars = MAX_PATH;
 // A tag needs one byte more than its length, for its terminator.
 constexpr int32_t kMaxTagBufferSize = kMaxTagRecordLength + 1;
 
@@ -41,13 +41,12 @@ bool MappedFile::GetTagBytes(const uint8_t* view, uint8_t* buffer, int32_t* size
 }
 
 NarrowString GetTag(HMODULE module) {
-  wchar_t path[kPathChars] = {};
-  const DWORD length = ::GetModuleFileNameW(module, path, kPathChars);
-  if (length == 0 || length >= kPathChars) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"GetModuleFileName failed err:%d", ::GetLastError());
+  WideString path;
+  if (!ReadModulePath(module, &path)) {
+    LogFailedCall(L"GetModuleFileName");
     return NarrowString();
   }
-  return ExtractTag(path);
+  return ExtractTag(path.c_str());
 }
 
 namespace {
@@ -68,7 +67,7 @@ NarrowString ReadOpenedTag(MappedFile& file, bool opened, const wchar_t* label) 
 
 NarrowString ExtractTag(const wchar_t* file_name) {
   if (!file_name) {
-    VIREO_LOG(LC_CORE, 2, L"ExtractTag empty module_file_name");
+    VIREO_LOG(LC_CORE, LL_PROGRESS, L"ExtractTag empty module_file_name");
     return NarrowString();
   }
   MappedFile file;
@@ -83,11 +82,11 @@ NarrowString ExtractTag(HANDLE file, const wchar_t* label) {
 }
 
 NarrowString ReadTag(MappedFile& file) {
-  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'::ReadTag");
+  VIREO_LOG_FUNCTION(L"vireo::`anonymous-namespace'");
 
   int32_t buffer_size = 0;
   if (!file.is_open() || !file.GetTagBytes(file.view(), nullptr, &buffer_size)) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag ExtractTag failed err:%d", ::GetLastError());
+    LogFailedCall(L"ReadTag ExtractTag");
     return NarrowString();
   }
   if (buffer_size <= 0 || buffer_size > kMaxTagBufferSize) {
@@ -102,7 +101,7 @@ NarrowString ReadTag(MappedFile& file) {
   tag.Reserve(tag_length);
   auto* bytes = reinterpret_cast<uint8_t*>(tag.data());
   if (!file.is_open() || !file.GetTagBytes(file.view(), bytes, &buffer_size)) {
-    VIREO_LOG(LC_CORE, LL_ERROR, L"ReadTag ExtractTag failed err:%d", ::GetLastError());
+    LogFailedCall(L"ReadTag ExtractTag");
     return NarrowString();
   }
 

@@ -3,22 +3,14 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/pe_layout.h"
 
 namespace vireo {
 
 namespace {
 
-constexpr uint32_t kDosHeaderSize = 64;
-constexpr uint32_t kPeHeaderOffsetField = 60;  // e_lfanew
-// Signature, file header and 32-bit optional header with all 16 data directories.
-constexpr uint32_t kNtHeadersSize = 248;
-constexpr uint32_t kMachineField = 4;
-constexpr uint16_t kMachineAmd64 = 0x8664;
-// Data directory entry 4 of the 32-bit optional header.
-constexpr uint32_t kCertificateTableOffsetField = 152;
-constexpr uint32_t kCertificateTableSizeField = 156;
-// WIN_CERTIFICATE: length, revision and type come before the signed data.
-constexpr uint32_t kCertificateHeaderSize = 8;
+// The smallest table the lookup reads: the WIN_CERTIFICATE header and the
+// start of the signed data's DER sequence.
 constexpr uint32_t kMinCertificateTableSize = 12;
 
 // Sums of two 32-bit values are taken in 64 bits, where they cannot wrap.
@@ -30,34 +22,36 @@ bool EndsWithin(uint32_t offset, uint32_t length, uint32_t limit) {
 
 TagRecordStatus FindCertificateTable(const uint8_t* view, uint32_t mapped_size,
                                      CertificateTableLocation* location) {
-  if (mapped_size < kDosHeaderSize) return TagRecordStatus::kNotAnExecutable;
+  if (mapped_size < pe::kDosHeaderSize) return TagRecordStatus::kNotAnExecutable;
   if (view[0] != 'M' || view[1] != 'Z') return TagRecordStatus::kNotAnExecutable;
 
-  const uint32_t pe = ReadLittleEndian32(view + kPeHeaderOffsetField);
-  if (!EndsWithin(pe, kNtHeadersSize, mapped_size)) return TagRecordStatus::kNotPeImage;
-  const uint8_t* headers = view + pe;
+  const uint32_t pe_headers = ReadLittleEndian32(view + pe::kPeHeaderOffsetField);
+  if (!EndsWithin(pe_headers, pe::kPe32NtHeadersSize, mapped_size)) {
+    return TagRecordStatus::kNotPeImage;
+  }
+  const uint8_t* headers = view + pe_headers;
   if (headers[0] != 'P' || headers[1] != 'E' || headers[2] != 0 || headers[3] != 0) {
     return TagRecordStatus::kNotPeImage;
   }
   // A 64-bit image keeps its data directories elsewhere; only the 32-bit layout
   // is read.
-  if (ReadLittleEndian16(headers + kMachineField) == kMachineAmd64) {
+  if (ReadLittleEndian16(headers + pe::kMachineField) == pe::kMachineAmd64) {
     return TagRecordStatus::kSixtyFourBitImage;
   }
 
-  const uint32_t table = ReadLittleEndian32(headers + kCertificateTableOffsetField);
+  const uint32_t table = ReadLittleEndian32(headers + pe::kCertificateTableOffsetField);
   if (table == 0) return TagRecordStatus::kNotSigned;
   if (static_cast<uint64_t>(table) + kMinCertificateTableSize >= mapped_size) {
     return TagRecordStatus::kTableOutsideImage;
   }
   // The signed data is a DER sequence with a two-byte length: 0x30 0x82.
-  if (view[table + kCertificateHeaderSize] != 0x30 ||
-      view[table + kCertificateHeaderSize + 1] != 0x82) {
+  if (view[table + pe::kCertificateHeaderSize] != 0x30 ||
+      view[table + pe::kCertificateHeaderSize + 1] != 0x82) {
     return TagRecordStatus::kTableNotDerSequence;
   }
 
   location->offset = table;
-  location->size = ReadLittleEndian32(headers + kCertificateTableSizeField);
+  location->size = ReadLittleEndian32(headers + pe::kCertificateTableSizeField);
   return TagRecordStatus::kFound;
 }
 

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "base/logging/file_log_writer.h"
-#include "base/logging/log_interface.h"
+#include "logging/file_log_writer.h"
+#include "logging/log_interface.h"
 
 namespace {
 

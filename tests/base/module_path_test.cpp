@@ -1,4 +1,5 @@
 #include "base/module_path.h"
+#include "logging/module_name.h"
 
 #include <windows.h>
 

@@ -4,8 +4,8 @@
 
 #include <stdexcept>
 
-#include "payload/tools/gnu_tar_writer.h"
-#include "payload/tools/payload_encoder.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
+#include "tools/payload_encoding/payload_encoder.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/tag_stamp.h"
 #include "tests/support/wine_path.h"

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "payload/tar_header.h"
-#include "payload/tools/gnu_tar_writer.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
 #include "tag/tag_record_format.h"
 #include "tests/payload/payload_test_data.h"
 #include "tests/signing/crafted_images.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "payload/member_name.h"
-#include "payload/tools/gnu_tar_writer.h"
-#include "payload/tools/tar_image_reader.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
+#include "tools/payload_encoding/tar_image_reader.h"
 #include "tools/packer/pack_input.h"
 #include "tools/packer/packer_error.h"
 

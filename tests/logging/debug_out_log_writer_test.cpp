@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "base/logging/debug_out_log_writer.h"
-#include "base/logging/log_interface.h"
+#include "logging/debug_out_log_writer.h"
+#include "logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/support/scratch_folder.h"
 

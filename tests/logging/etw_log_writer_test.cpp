@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "base/logging/etw_log_writer.h"
-#include "base/logging/log_interface.h"
+#include "logging/etw_log_writer.h"
+#include "logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
 
 namespace vireo {

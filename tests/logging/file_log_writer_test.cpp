@@ -1,7 +1,7 @@
 // The file writer on real files, named mutexes and security descriptors, with
 // helper processes (this program run again) for the cases that take more than
 // one process.
-#include "base/logging/file_log_writer.h"
+#include "logging/file_log_writer.h"
 
 #include <windows.h>
 
@@ -18,9 +18,9 @@
 #include <thread>
 #include <vector>
 
-#include "base/logging/log_interface.h"
-#include "base/security/log_object_security.h"
-#include "base/seh_guard.h"
+#include "logging/log_interface.h"
+#include "logging/security/log_object_security.h"
+#include "logging/seh_guard.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/logging/pending_renames.h"
 #include "tests/support/scratch_folder.h"

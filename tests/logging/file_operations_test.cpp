@@ -1,6 +1,6 @@
 // The file utilities of the log writer, on real files, folders and the real
 // list of moves pending for the next reboot (restored afterwards).
-#include "base/file_operations.h"
+#include "logging/file_operations.h"
 
 #include <windows.h>
 #include <winternl.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/logging/pending_renames.h"
 #include "tests/support/scratch_folder.h"

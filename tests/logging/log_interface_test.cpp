@@ -9,7 +9,7 @@
 #include <regex>
 #include <string>
 
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/logging/static_order_probe.h"
 
@@ -25,7 +25,7 @@ using test::RecordingWriter;
 // Its destructor runs before the Logging object's, so it can still log.
 struct LogsFromItsConstructor {
   LogsFromItsConstructor() : saw_logging_alive(logging_alive) {
-    VIREO_LOG(LC_CORE, 2, L"static object constructed");
+    VIREO_LOG(LC_CORE, LL_PROGRESS, L"static object constructed");
   }
   ~LogsFromItsConstructor() {
     if (GetEnvironmentVariableW(L"VIREO_TEST_LOG_AT_EXIT", nullptr, 0) > 0) {

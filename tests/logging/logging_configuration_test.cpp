@@ -9,8 +9,8 @@
 #include <optional>
 #include <string>
 
-#include "base/logging/log_interface.h"
-#include "base/logging/logging_configuration.h"
+#include "logging/log_interface.h"
+#include "logging/logging_configuration.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/support/scratch_folder.h"
 

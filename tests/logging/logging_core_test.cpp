@@ -13,12 +13,12 @@
 #include <thread>
 #include <vector>
 
-#include "base/logging/debug_out_log_writer.h"
-#include "base/logging/etw_log_writer.h"
-#include "base/logging/exception_filters.h"
-#include "base/logging/file_log_writer.h"
-#include "base/logging/log_interface.h"
-#include "base/seh_guard.h"
+#include "logging/debug_out_log_writer.h"
+#include "logging/etw_log_writer.h"
+#include "logging/exception_filters.h"
+#include "logging/file_log_writer.h"
+#include "logging/log_interface.h"
+#include "logging/seh_guard.h"
 #include "tests/logging/logging_test_support.h"
 #include "tests/support/scratch_folder.h"
 

@@ -76,7 +76,15 @@ TEST_F(StubLogging, LogToFileWritesTheSharedLogFile) {
     return false;
   };
   EXPECT_TRUE(has(L"mi enter cmdline:/install"));
-  EXPECT_TRUE(has(L"FUNCTION: vireo::`anonymous-namespace'::MetaInstaller::ExtractAndRun"));
+  // Every operation entry line of a successful run, as stored logs show them.
+  for (const wchar_t* line :
+       {L"FUNCTION: vireo::`anonymous-namespace'::StorePathToRegForPromoCode",
+        L"FUNCTION: vireo::`anonymous-namespace'::MetaInstaller::ExtractAndRun",
+        L"FUNCTION: vireo::Tar::ExtractToDir",
+        L"FUNCTION: vireo::`anonymous-namespace'::MetaInstaller::CopyMetainstallerToTempLocation",
+        L"FUNCTION: vireo::`anonymous-namespace'::ReadTag"}) {
+    EXPECT_TRUE(has(line)) << line;
+  }
   EXPECT_TRUE(has(L"command_line:"));
 }
 

@@ -9,8 +9,8 @@
 #include <cstdarg>
 #include <stdexcept>
 
-#include "base/logging/log_interface.h"
-#include "base/logging/logging_configuration.h"
+#include "logging/log_interface.h"
+#include "logging/logging_configuration.h"
 
 namespace vireo::test {
 

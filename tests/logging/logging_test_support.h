@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "base/logging/logging.h"
+#include "logging/logging.h"
 #include "tests/e2e/debug_output_capture.h"
 #include "tests/e2e/stub_runner.h"  // PathExists
 

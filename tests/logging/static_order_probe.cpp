@@ -1,13 +1,13 @@
 #include "tests/logging/static_order_probe.h"
 
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 
 namespace vireo::test {
 
 namespace {
 
 struct Probe {
-  Probe() : saw_logging_alive(logging_alive) { VIREO_LOG(LC_CORE, 2, L"probe constructed"); }
+  Probe() : saw_logging_alive(logging_alive) { VIREO_LOG(LC_CORE, LL_PROGRESS, L"probe constructed"); }
   bool saw_logging_alive;
 };
 

@@ -1,4 +1,4 @@
-#include "base/logging/unique_writer.h"
+#include "logging/unique_writer.h"
 
 #include <gtest/gtest.h>
 

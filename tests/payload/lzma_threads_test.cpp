@@ -2,7 +2,7 @@
 // Windows test programs keep to one thread).
 #include <gtest/gtest.h>
 
-#include "payload/tools/lzma_alone_encoder.h"
+#include "tools/payload_encoding/lzma_alone_encoder.h"
 #include "tests/payload/payload_test_data.h"
 
 namespace vireo::test {

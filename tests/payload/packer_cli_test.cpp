@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "payload/tar_header.h"
-#include "payload/tools/gnu_tar_writer.h"
-#include "payload/tools/tar_image_reader.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
+#include "tools/payload_encoding/tar_image_reader.h"
 #include "tests/payload/payload_test_data.h"
 #include "tests/payload/shell_test.h"
 

@@ -10,8 +10,8 @@
 #include "base/byte_order.h"
 #include "payload/bcj2_block_header.h"
 #include "payload/lzma_alone_header.h"
-#include "payload/tools/bcj2_encoder.h"
-#include "payload/tools/lzma_alone_encoder.h"
+#include "tools/payload_encoding/bcj2_encoder.h"
+#include "tools/payload_encoding/lzma_alone_encoder.h"
 #include "tests/payload/payload_test_data.h"
 
 namespace vireo::test {

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <random>
 
-#include "payload/tools/gnu_tar_writer.h"
-#include "payload/tools/payload_encoder.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
+#include "tools/payload_encoding/payload_encoder.h"
 
 namespace vireo::test {
 

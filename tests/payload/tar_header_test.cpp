@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "payload/tools/gnu_tar_writer.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
 
 namespace vireo {
 namespace {

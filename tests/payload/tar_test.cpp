@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "payload/tar_header.h"
-#include "payload/tools/gnu_tar_writer.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
 #include "tests/payload/payload_test_data.h"
 #include "tests/support/directory_listing.h"
 #include "tests/support/file_bytes.h"

@@ -6,7 +6,7 @@
 // machines does not survive reliably.
 #include <gtest/gtest.h>
 
-#include "base/logging/log_interface.h"
+#include "logging/log_interface.h"
 
 namespace {
 

@@ -27,7 +27,7 @@ std::string Describe(const std::filesystem::path& path, const char* what, int er
   return "cannot " + std::string(what) + " " + path.string() + ": " + std::strerror(error);
 }
 
-bool WriteAll(int descriptor, ByteRange bytes) {
+bool WriteAll(int descriptor, ByteSpan bytes) {
   size_t written = 0;
   while (written < bytes.size) {
     const ssize_t count = ::write(descriptor, bytes.data + written, bytes.size - written);
@@ -70,10 +70,10 @@ std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path) {
 
 void WriteFileAtomically(const std::filesystem::path& path, const std::vector<uint8_t>& bytes,
                          const std::filesystem::path& permissions_from) {
-  WriteFileAtomically(path, {ByteRange{bytes.data(), bytes.size()}}, permissions_from);
+  WriteFileAtomically(path, {ByteSpan{bytes.data(), bytes.size()}}, permissions_from);
 }
 
-void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ByteRange>& pieces,
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ByteSpan>& pieces,
                          const std::filesystem::path& permissions_from) {
   const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
   std::string temporary = (folder / ("." + path.filename().string() + ".XXXXXX")).string();
@@ -82,7 +82,7 @@ void WriteFileAtomically(const std::filesystem::path& path, const std::vector<By
 
   const mode_t mode = ModeFor(permissions_from);
   bool ok = true;
-  for (const ByteRange& piece : pieces) ok = ok && WriteAll(descriptor, piece);
+  for (const ByteSpan& piece : pieces) ok = ok && WriteAll(descriptor, piece);
   ok = ok && ::fchmod(descriptor, mode) == 0 && ::fsync(descriptor) == 0;
   const int write_error = errno;
   if (::close(descriptor) != 0 || !ok) {

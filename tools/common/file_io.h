@@ -14,18 +14,22 @@ namespace vireo::tools {
 // maps itself). A file that changes size while it is read is refused.
 std::vector<uint8_t> ReadWholeFile(const std::filesystem::path& path);
 
-// Bytes owned elsewhere, written in order with others.
-struct ByteRange {
+// Bytes in memory owned elsewhere, e.g. written in order with others. (Not an
+// HTTP range: that is tools/tag_server/byte_range.h.)
+struct ByteSpan {
   const uint8_t* data = nullptr;
   size_t size = 0;
 };
+// The former name, still used by tools/tag_server/stub_generation.cpp; goes
+// when that file names ByteSpan.
+using ByteRange = ByteSpan;
 
 // Writes the concatenation of `pieces` to a fresh temporary file in `path`'s
 // folder, syncs it and renames it over `path`, so that `path` is either
 // complete or untouched; no temporary file is left on failure. The new file
 // gets the permissions of `permissions_from` when that names an existing file,
 // or else those of any new file (0666 less the umask).
-void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ByteRange>& pieces,
+void WriteFileAtomically(const std::filesystem::path& path, const std::vector<ByteSpan>& pieces,
                          const std::filesystem::path& permissions_from = {});
 
 // The same for one vector of bytes.

@@ -3,14 +3,11 @@
 #include <algorithm>
 
 #include "base/byte_order.h"
+#include "base/pe_layout.h"
 #include "tools/tagger/pe_checksum.h"
 
 namespace vireo::finisher {
 namespace {
-
-constexpr size_t kFileHeaderSize = 20;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr uint16_t kPe32Magic = 0x10B;
 
 uint32_t Read32(const std::vector<uint8_t>& bytes, size_t at) {
   return ReadLittleEndian32(bytes.data() + at);
@@ -35,36 +32,41 @@ struct Section {
 
 LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
   std::vector<uint8_t>& file = *image;
-  if (file.size() < 0x40 || file[0] != 'M' || file[1] != 'Z') return Problem("not a PE image");
-  const size_t pe = Read32(file, 0x3C);
-  if (pe > file.size() || file.size() - pe < 4 + kFileHeaderSize ||
-      Read32(file, pe) != 0x00004550) {
+  if (file.size() < pe::kDosHeaderSize || file[0] != 'M' || file[1] != 'Z') {
     return Problem("not a PE image");
   }
-  const size_t file_header = pe + 4;
-  const size_t count = Read16(file, file_header + 2);
-  const size_t optional_size = Read16(file, file_header + 16);
-  const size_t optional = file_header + kFileHeaderSize;
-  if (optional_size < 96 || file.size() - optional < optional_size ||
-      Read16(file, optional) != kPe32Magic) {
+  const size_t pe_headers = Read32(file, pe::kPeHeaderOffsetField);
+  if (pe_headers > file.size() || file.size() - pe_headers < pe::kOptionalHeader ||
+      Read32(file, pe_headers) != 0x00004550) {
+    return Problem("not a PE image");
+  }
+  const size_t count = Read16(file, pe_headers + pe::kSectionCountField);
+  const size_t optional_size = Read16(file, pe_headers + pe::kOptionalHeaderSizeField);
+  const size_t optional = pe_headers + pe::kOptionalHeader;
+  if (optional_size < pe::kDataDirectories || file.size() - optional < optional_size ||
+      Read16(file, optional + pe::kMagicField) != pe::kPe32Magic) {
     return Problem("not a 32-bit PE image");
   }
-  const uint32_t alignment = Read32(file, optional + 36);
-  const uint32_t headers_size = Read32(file, optional + 60);
-  const size_t checksum_field = optional + 64;
+  const uint32_t alignment = Read32(file, optional + pe::kFileAlignmentField);
+  const uint32_t headers_size = Read32(file, optional + pe::kHeadersSizeField);
+  const size_t checksum_field = optional + pe::kChecksumField;
   if (alignment < 512 || (alignment & (alignment - 1)) != 0) {
     return Problem("FileAlignment is not a power of two of at least 512");
   }
   const size_t table = optional + optional_size;
-  if ((file.size() - table) / kSectionHeaderSize < count) return Problem("section table cut off");
-  if (Read32(file, optional + 128) != 0 || Read32(file, optional + 132) != 0) {
+  if ((file.size() - table) / pe::kSectionHeaderSize < count) {
+    return Problem("section table cut off");
+  }
+  if (Read32(file, optional + pe::kCertificateEntryField) != 0 ||
+      Read32(file, optional + pe::kCertificateEntryField + 4) != 0) {
     return Problem("the image is signed already; align it before signing");
   }
 
   std::vector<Section> sections;
   for (size_t i = 0; i < count; ++i) {
-    const size_t header = table + i * kSectionHeaderSize;
-    const Section section{header, Read32(file, header + 20), Read32(file, header + 16)};
+    const size_t header = table + i * pe::kSectionHeaderSize;
+    const Section section{header, Read32(file, header + pe::kSectionRawOffsetField),
+                          Read32(file, header + pe::kSectionRawSizeField)};
     if (section.raw_size != 0) sections.push_back(section);
   }
   std::sort(sections.begin(), sections.end(),
@@ -91,7 +93,8 @@ LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
                        std::to_string(section.raw_offset) + " are not padding");
       }
       section.raw_size = static_cast<uint32_t>(aligned - section.raw_offset);
-      WriteLittleEndian32(image->data() + section.header + 16, section.raw_size);
+      WriteLittleEndian32(image->data() + section.header + pe::kSectionRawSizeField,
+                          section.raw_size);
       result.changed = true;
     }
     expected = aligned;

@@ -9,9 +9,9 @@
 
 #include "payload/payload_memory_decoder.h"
 #include "payload/tar_header.h"
-#include "payload/tools/gnu_tar_writer.h"
-#include "payload/tools/payload_encoder.h"
-#include "payload/tools/tar_image_reader.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
+#include "tools/payload_encoding/payload_encoder.h"
+#include "tools/payload_encoding/tar_image_reader.h"
 #include "tools/common/file_io.h"
 #include "tools/packer/decoded_tar.h"
 #include "tools/packer/number_format.h"

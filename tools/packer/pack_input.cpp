@@ -3,10 +3,11 @@
 #include <algorithm>
 #include <map>
 
+#include "payload/launch_member.h"
 #include "payload/member_name.h"
 #include "payload/tar_header.h"
-#include "payload/tools/gnu_tar_writer.h"
-#include "payload/tools/tar_image_reader.h"
+#include "tools/payload_encoding/gnu_tar_writer.h"
+#include "tools/payload_encoding/tar_image_reader.h"
 #include "tools/common/file_io.h"
 #include "tools/packer/number_format.h"
 #include "tools/packer/packer_error.h"
@@ -195,6 +196,10 @@ std::string MemberNameProblem(const std::string& name) {
   return "";
 }
 
+bool IsExecutableName(const std::string& name) {
+  return vireo::IsExecutableName(name.data(), name.size());
+}
+
 int FindLaunchMember(const std::vector<std::string>& names) {
   for (size_t i = 0; i < names.size(); ++i) {
     if (IsExecutableName(names[i])) return static_cast<int>(i);
@@ -202,14 +207,9 @@ int FindLaunchMember(const std::vector<std::string>& names) {
   return -1;
 }
 
-namespace {
-
-// The name the stub gives its copy of itself in the work directory.
-constexpr char kStubCopyName[] = "CorvaneUpdateSetup.exe";
-
-}  // namespace
-
-bool IsStubCopyName(const std::string& name) { return FoldCase(name) == FoldCase(kStubCopyName); }
+bool IsStubCopyName(const std::string& name) {
+  return vireo::IsStubCopyName(name.data(), name.size());
+}
 
 std::string LaunchNameProblem(const std::string& name) {
   if (!IsStubCopyName(name)) return "";

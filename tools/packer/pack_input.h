@@ -30,8 +30,12 @@ std::vector<PackMember> ReadPackTar(const uint8_t* image, size_t size, const std
 // bytes, not a plain Windows file name), or an empty string when it can.
 std::string MemberNameProblem(const std::string& name);
 
-// Index of the member the stub starts (the first whose name ends in ".exe" in
-// any letter case), or -1 when there is none.
+// True when the stub starts a member named `name` that comes first: the name
+// ends in ".exe" in any letter case (payload/launch_member.h).
+bool IsExecutableName(const std::string& name);
+
+// Index of the member the stub starts (the first whose name IsExecutableName),
+// or -1 when there is none.
 int FindLaunchMember(const std::vector<std::string>& names);
 
 // Returns why the stub cannot start a program named `name`, or an empty string
@@ -41,8 +45,8 @@ int FindLaunchMember(const std::vector<std::string>& names);
 std::string LaunchNameProblem(const std::string& name);
 
 // True when `name` is, in any letter case, the name the stub gives its copy of
-// itself in the work directory: a member of that name is overwritten by the
-// copy before the program starts.
+// itself in the work directory (payload/launch_member.h): a member of that name
+// is overwritten by the copy before the program starts.
 bool IsStubCopyName(const std::string& name);
 
 }  // namespace vireo::packer

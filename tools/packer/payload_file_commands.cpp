@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "payload/tools/tar_image_reader.h"
+#include "tools/payload_encoding/tar_image_reader.h"
 #include "tools/common/file_io.h"
 #include "tools/packer/decoded_tar.h"
 #include "tools/packer/number_format.h"

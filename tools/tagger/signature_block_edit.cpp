@@ -8,7 +8,7 @@
 
 namespace vireo::tagger {
 
-size_t RemoveCarriers(tools::ByteRange file, SignedImage* image, SignedDataParts* parts) {
+size_t RemoveCarriers(tools::ByteSpan file, SignedImage* image, SignedDataParts* parts) {
   *image = ParseSignedImage(file);
   *parts = SplitSignedData(file.data + image->signed_data_offset, image->signed_data_size);
   size_t removed = 0;

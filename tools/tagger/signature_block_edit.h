@@ -19,7 +19,7 @@ constexpr size_t kMaxSignedDataSize = 4 + 0xFFFF;
 
 // Locates the signature block of `file` (see ParseSignedImage) and splits it
 // into `parts` without its carrier certificates; returns how many it had.
-size_t RemoveCarriers(tools::ByteRange file, SignedImage* image, SignedDataParts* parts);
+size_t RemoveCarriers(tools::ByteSpan file, SignedImage* image, SignedDataParts* parts);
 
 // The block for `parts`. Throws TagToolError when it would outgrow the two-byte
 // DER length the stub reads, would not start with 0x30 0x82, or would not parse.

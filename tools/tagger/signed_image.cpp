@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/byte_order.h"
+#include "base/pe_layout.h"
 #include "tools/tagger/pe_checksum.h"
 #include "tools/tagger/signed_data.h"
 #include "tools/tagger/tag_tool_error.h"
@@ -13,35 +14,11 @@ namespace vireo::tagger {
 
 namespace {
 
-constexpr uint32_t kPeHeaderOffsetField = 60;  // e_lfanew
-// Signature, file header and the 32-bit optional header with 16 data directories,
-// the extent the stub's reader checks too.
-constexpr uint32_t kNtHeadersSize = kPe32NtHeadersSize;
-constexpr uint32_t kMachineField = 4;
-constexpr uint32_t kSectionCountField = 6;
-constexpr uint32_t kOptionalHeaderSizeField = 20;
-constexpr uint32_t kOptionalHeader = 24;
-constexpr uint32_t kMagicField = kOptionalHeader;
-constexpr uint32_t kHeadersSizeField = kOptionalHeader + 60;  // SizeOfHeaders
-constexpr uint32_t kChecksumField = kOptionalHeader + 64;
-constexpr uint32_t kDirectoryCountField = kOptionalHeader + 92;
-constexpr uint32_t kCertificateEntryField = kOptionalHeader + 128;  // entry 4
-constexpr uint32_t kCertificateDirectory = 4;
 // The optional header must reach past data directory entry 4.
-constexpr uint32_t kMinOptionalHeaderSize = kCertificateEntryField + 8 - kOptionalHeader;
+constexpr uint32_t kMinOptionalHeaderSize =
+    pe::kCertificateEntryField + pe::kDataDirectoryEntrySize;
 
-// IMAGE_SECTION_HEADER: name, then the raw data's size and file offset.
-constexpr uint32_t kSectionHeaderSize = 40;
-constexpr uint32_t kSectionNameSize = 8;
-constexpr uint32_t kSectionRawSizeField = 16;
-constexpr uint32_t kSectionRawOffsetField = 20;
-
-constexpr uint16_t kMachineAmd64 = 0x8664;
-constexpr uint16_t kPe32Magic = 0x010B;
-constexpr uint16_t kPe32PlusMagic = 0x020B;
-
-// WIN_CERTIFICATE: dwLength, wRevision, wCertificateType, then the data.
-constexpr uint32_t kCertificateHeaderSize = 8;
+// WIN_CERTIFICATE's revision and type, and the table's alignment.
 constexpr uint16_t kRevision2 = 0x0200;
 constexpr uint16_t kTypePkcsSignedData = 0x0002;
 constexpr uint32_t kTableAlignment = 8;
@@ -55,12 +32,12 @@ void CheckField(size_t image_size, size_t at, size_t size) {
   }
 }
 
-uint16_t ReadLe16(tools::ByteRange bytes, size_t at) {
+uint16_t ReadLe16(tools::ByteSpan bytes, size_t at) {
   CheckField(bytes.size, at, 2);
   return ReadLittleEndian16(bytes.data + at);
 }
 
-uint32_t ReadLe32(tools::ByteRange bytes, size_t at) {
+uint32_t ReadLe32(tools::ByteSpan bytes, size_t at) {
   CheckField(bytes.size, at, 4);
   return ReadLittleEndian32(bytes.data + at);
 }
@@ -82,9 +59,9 @@ std::string Hex(uint32_t value) {
 }
 
 // A section's name for a message: its printable bytes up to the first zero.
-std::string SectionName(tools::ByteRange file, size_t at) {
+std::string SectionName(tools::ByteSpan file, size_t at) {
   std::string name;
-  for (size_t i = 0; i < kSectionNameSize && file.data[at + i] != 0; ++i) {
+  for (size_t i = 0; i < pe::kSectionNameSize && file.data[at + i] != 0; ++i) {
     const char c = static_cast<char>(file.data[at + i]);
     name += c >= 0x20 && c <= 0x7E ? c : '?';
   }
@@ -94,17 +71,18 @@ std::string SectionName(tools::ByteRange file, size_t at) {
 // Rewriting the table truncates the file at `table` and writes the new entry
 // from there on; the headers (with the checksum and data directory fields
 // rewritten afterwards) and every section's raw data must lie before it.
-void CheckNothingOverlapsTable(tools::ByteRange file, uint32_t pe, uint32_t table) {
-  const uint32_t optional_size = ReadLe16(file, pe + kOptionalHeaderSizeField);
+void CheckNothingOverlapsTable(tools::ByteSpan file, uint32_t pe_headers, uint32_t table) {
+  const uint32_t optional_size = ReadLe16(file, pe_headers + pe::kOptionalHeaderSizeField);
   if (optional_size < kMinOptionalHeaderSize) {
     throw TagToolError("the optional header is " + std::to_string(optional_size) +
                        " bytes, too short to hold the certificate table's directory entry");
   }
-  const uint32_t sections = ReadLe16(file, pe + kSectionCountField);
-  const uint64_t section_table = uint64_t{pe} + kOptionalHeader + optional_size;
+  const uint32_t sections = ReadLe16(file, pe_headers + pe::kSectionCountField);
+  const uint64_t section_table = uint64_t{pe_headers} + pe::kOptionalHeader + optional_size;
   const uint64_t headers_end =
-      std::max({section_table + uint64_t{sections} * kSectionHeaderSize,
-                uint64_t{pe} + kNtHeadersSize, uint64_t{ReadLe32(file, pe + kHeadersSizeField)}});
+      std::max({section_table + uint64_t{sections} * pe::kSectionHeaderSize,
+                uint64_t{pe_headers} + pe::kPe32NtHeadersSize,
+                uint64_t{ReadLe32(file, pe_headers + pe::kOptionalHeader + pe::kHeadersSizeField)}});
   if (table < headers_end) {
     throw TagToolError("the certificate table (offset " + std::to_string(table) +
                        ") overlaps the PE headers, which end at offset " +
@@ -113,9 +91,9 @@ void CheckNothingOverlapsTable(tools::ByteRange file, uint32_t pe, uint32_t tabl
   }
   // The section table ends before `table`, which lies inside the file.
   for (uint32_t i = 0; i < sections; ++i) {
-    const size_t header = static_cast<size_t>(section_table) + size_t{i} * kSectionHeaderSize;
-    const uint32_t raw_size = ReadLe32(file, header + kSectionRawSizeField);
-    const uint32_t raw_offset = ReadLe32(file, header + kSectionRawOffsetField);
+    const size_t header = static_cast<size_t>(section_table) + size_t{i} * pe::kSectionHeaderSize;
+    const uint32_t raw_size = ReadLe32(file, header + pe::kSectionRawSizeField);
+    const uint32_t raw_offset = ReadLe32(file, header + pe::kSectionRawOffsetField);
     if (raw_size != 0 && uint64_t{raw_offset} + raw_size > table) {
       throw TagToolError("the certificate table (offset " + std::to_string(table) +
                          ") overlaps section " + std::to_string(i + 1) + " \"" +
@@ -129,34 +107,37 @@ void CheckNothingOverlapsTable(tools::ByteRange file, uint32_t pe, uint32_t tabl
 
 }  // namespace
 
-SignedImage ParseSignedImage(tools::ByteRange file) {
+SignedImage ParseSignedImage(tools::ByteSpan file) {
   if (file.size > UINT32_MAX) {
     throw TagToolError("the file is 4 GiB or larger; the stub cannot map it");
   }
   if (file.size < 64 || file.data[0] != 'M' || file.data[1] != 'Z') {
     throw TagToolError("not a Windows executable (no MZ header)");
   }
-  const uint32_t pe = ReadLe32(file, kPeHeaderOffsetField);
-  if (static_cast<uint64_t>(pe) + kNtHeadersSize > file.size || file.data[pe] != 'P' ||
-      file.data[pe + 1] != 'E' || file.data[pe + 2] != 0 || file.data[pe + 3] != 0) {
+  const uint32_t pe_headers = ReadLe32(file, pe::kPeHeaderOffsetField);
+  if (static_cast<uint64_t>(pe_headers) + pe::kPe32NtHeadersSize > file.size ||
+      file.data[pe_headers] != 'P' || file.data[pe_headers + 1] != 'E' ||
+      file.data[pe_headers + 2] != 0 || file.data[pe_headers + 3] != 0) {
     throw TagToolError("not a PE image (no complete PE header)");
   }
-  const uint16_t machine = ReadLe16(file, pe + kMachineField);
-  const uint16_t magic = ReadLe16(file, pe + kMagicField);
-  if (machine == kMachineAmd64 || magic == kPe32PlusMagic) {
+  const uint16_t machine = ReadLe16(file, pe_headers + pe::kMachineField);
+  const uint16_t magic = ReadLe16(file, pe_headers + pe::kOptionalHeader + pe::kMagicField);
+  if (machine == pe::kMachineAmd64 || magic == pe::kPe32PlusMagic) {
     throw TagToolError("a 64-bit image (machine " + Hex(machine) + ", optional header " +
                        Hex(magic) +
                        "): the stub is a 32-bit PE32 program and reads no tag from 64-bit images");
   }
-  if (magic != kPe32Magic) throw TagToolError("unknown optional header magic " + Hex(magic));
+  if (magic != pe::kPe32Magic) throw TagToolError("unknown optional header magic " + Hex(magic));
 
   SignedImage image;
-  image.pe_header = pe;
-  image.checksum_field = pe + kChecksumField;
-  image.certificate_entry = pe + kCertificateEntryField;
+  image.pe_header = pe_headers;
+  image.checksum_field = pe_headers + pe::kOptionalHeader + pe::kChecksumField;
+  image.certificate_entry = pe_headers + pe::kCertificateTableOffsetField;
   const uint32_t table = ReadLe32(file, image.certificate_entry);
   const uint32_t table_size = ReadLe32(file, image.certificate_entry + 4);
-  if (ReadLe32(file, pe + kDirectoryCountField) <= kCertificateDirectory || table == 0) {
+  if (ReadLe32(file, pe_headers + pe::kOptionalHeader + pe::kDirectoryCountField) <=
+          pe::kCertificateDirectory ||
+      table == 0) {
     throw TagToolError("the file is not signed (it has no certificate table); sign it first");
   }
   if (static_cast<uint64_t>(table) + table_size != file.size) {
@@ -164,12 +145,14 @@ SignedImage ParseSignedImage(tools::ByteRange file) {
                        std::to_string(table) + ", size " + std::to_string(table_size) +
                        ", file size " + std::to_string(file.size) + ")");
   }
-  CheckNothingOverlapsTable(file, pe, table);
+  CheckNothingOverlapsTable(file, pe_headers, table);
   image.table_offset = table;
 
-  if (table_size < kCertificateHeaderSize) throw TagToolError("the certificate table is truncated");
+  if (table_size < pe::kCertificateHeaderSize) {
+    throw TagToolError("the certificate table is truncated");
+  }
   const uint32_t entry_length = ReadLe32(file, table);
-  if (entry_length < kCertificateHeaderSize || entry_length > table_size) {
+  if (entry_length < pe::kCertificateHeaderSize || entry_length > table_size) {
     throw TagToolError("the certificate table's first entry has an impossible length");
   }
   if (ReadLe16(file, table + 4) != kRevision2 || ReadLe16(file, table + 6) != kTypePkcsSignedData) {
@@ -186,15 +169,15 @@ SignedImage ParseSignedImage(tools::ByteRange file) {
     }
   }
 
-  image.signed_data_offset = table + kCertificateHeaderSize;
+  image.signed_data_offset = table + pe::kCertificateHeaderSize;
   image.signed_data_size = static_cast<uint32_t>(SignedDataSize(
-      file.data + image.signed_data_offset, entry_length - kCertificateHeaderSize));
+      file.data + image.signed_data_offset, entry_length - pe::kCertificateHeaderSize));
   return image;
 }
 
 std::vector<uint8_t> CertificateTableFor(const std::vector<uint8_t>& signed_data,
                                          uint32_t table_offset) {
-  const uint64_t entry_length = AlignUp(kCertificateHeaderSize + signed_data.size());
+  const uint64_t entry_length = AlignUp(pe::kCertificateHeaderSize + signed_data.size());
   if (table_offset + entry_length > UINT32_MAX) {
     throw TagToolError("the tagged file would be 4 GiB or larger");
   }
@@ -204,7 +187,7 @@ std::vector<uint8_t> CertificateTableFor(const std::vector<uint8_t>& signed_data
   table[5] = static_cast<uint8_t>(kRevision2 >> 8);
   table[6] = static_cast<uint8_t>(kTypePkcsSignedData);
   table[7] = static_cast<uint8_t>(kTypePkcsSignedData >> 8);
-  std::copy(signed_data.begin(), signed_data.end(), table.begin() + kCertificateHeaderSize);
+  std::copy(signed_data.begin(), signed_data.end(), table.begin() + pe::kCertificateHeaderSize);
   return table;
 }
 

@@ -24,14 +24,10 @@ struct SignedImage {
 // after the DER block inside that entry are not kept by WithSignedData.
 // Reads only the DOS and PE headers, the section table and the certificate
 // table, so `file` may be a view in which only those are filled in.
-SignedImage ParseSignedImage(tools::ByteRange file);
+SignedImage ParseSignedImage(tools::ByteSpan file);
 inline SignedImage ParseSignedImage(const std::vector<uint8_t>& file) {
-  return ParseSignedImage(tools::ByteRange{file.data(), file.size()});
+  return ParseSignedImage(tools::ByteSpan{file.data(), file.size()});
 }
-
-// Signature, file header and a PE32 optional header with 16 data directories:
-// what the stub's reader looks at before the certificate table.
-constexpr uint32_t kPe32NtHeadersSize = 248;
 
 // The certificate table that holds exactly one entry with `signed_data`:
 // the WIN_CERTIFICATE header, the block, zeros up to a multiple of 8 bytes.

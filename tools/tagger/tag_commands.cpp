@@ -46,9 +46,9 @@ void BatchTagger::Write(const PlannedStub& stub, const std::filesystem::path& pa
                         const std::filesystem::path& permissions_from) const {
   tools::WriteFileAtomically(
       path,
-      {tools::ByteRange{stub.headers.data(), stub.headers.size()},
-       tools::ByteRange{file_.data() + planner_.body_offset(), planner_.body_size()},
-       tools::ByteRange{stub.tail.data(), stub.tail.size()}},
+      {tools::ByteSpan{stub.headers.data(), stub.headers.size()},
+       tools::ByteSpan{file_.data() + planner_.body_offset(), planner_.body_size()},
+       tools::ByteSpan{stub.tail.data(), stub.tail.size()}},
       permissions_from);
 }
 

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/pe_layout.h"
 #include "tools/tagger/pe_checksum.h"
 #include "tools/tagger/signature_block_edit.h"
 #include "tools/tagger/stub_tag_lookup.h"
@@ -23,14 +24,14 @@ size_t RoundUpToPages(size_t size) { return (size + kPageSize - 1) / kPageSize *
 
 }  // namespace
 
-TagPlanner::TagPlanner(tools::ByteRange file, const BodySum& sum_body) {
+TagPlanner::TagPlanner(tools::ByteSpan file, const BodySum& sum_body) {
   carriers_removed_ = RemoveCarriers(file, &image_, &parts_);
   // ParseSignedImage checked that the headers end before the table. The
   // bytes at and after the last even offset before the table share their
   // checksum words with the table's first bytes, so they go with the table.
   tail_offset_ = image_.table_offset & ~size_t{1};
   const size_t headers_size = std::min<size_t>(
-      (size_t{image_.pe_header} + kPe32NtHeadersSize + 1) & ~size_t{1}, tail_offset_);
+      (size_t{image_.pe_header} + pe::kPe32NtHeadersSize + 1) & ~size_t{1}, tail_offset_);
   headers_.assign(file.data, file.data + headers_size);
   before_table_.assign(file.data + tail_offset_, file.data + image_.table_offset);
   body_word_sum_ = sum_body(headers_size, tail_offset_ - headers_size);

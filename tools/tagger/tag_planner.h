@@ -37,7 +37,7 @@ class TagPlanner {
   // Parses `file` (only its headers and certificate table are read, see
   // ParseSignedImage) and takes the body's sum from `sum_body`. `file` is not
   // kept. Throws TagToolError as SetTag does for a file it cannot stamp.
-  TagPlanner(tools::ByteRange file, const BodySum& sum_body);
+  TagPlanner(tools::ByteSpan file, const BodySum& sum_body);
   TagPlanner(const TagPlanner&) = delete;
   TagPlanner& operator=(const TagPlanner&) = delete;
 
