@@ -29,7 +29,7 @@ struct Fixture {
   Fixture() {
     // Small limits, so that inputs reach both sides of each.
     options.max_request_line = 2048;
-    options.max_header_fields = 1024;
+    options.max_header_bytes = 1024;
     options.copy_folder = "/tmp";
     context.stub = vireo::tag_server::StubGeneration::Load(CORVANE_FUZZ_STUB, 8, "/tmp");
     context.options = &options;
@@ -42,9 +42,9 @@ struct Fixture {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static Fixture fixture;
   const std::string_view input(reinterpret_cast<const char*>(data), size);
-  vireo::tag_server::RequestHeadParser parser(fixture.options.max_header_fields);
+  vireo::tag_server::RequestHeadParser parser(fixture.options.max_header_bytes);
   parser.header_limit(static_cast<uint32_t>(fixture.options.max_request_line +
-                                            fixture.options.max_header_fields + 4));
+                                            fixture.options.max_header_bytes + 4));
   boost::beast::error_code error;
   const size_t used = parser.put(boost::asio::buffer(input.data(), input.size()), error);
   // An unfinished header waits for more bytes; the connection plans nothing.

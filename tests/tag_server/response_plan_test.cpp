@@ -43,9 +43,9 @@ fs::path MakeTemporaryFolder() {
 // The plan for `raw`, read as the connection reads it.
 ResponsePlan Plan(const std::string& raw, const PlanContext& context) {
   const ServerOptions& options = *context.options;
-  RequestHeadParser parser(options.max_header_fields);
+  RequestHeadParser parser(options.max_header_bytes);
   parser.header_limit(
-      static_cast<uint32_t>(options.max_request_line + options.max_header_fields + 4));
+      static_cast<uint32_t>(options.max_request_line + options.max_header_bytes + 4));
   boost::beast::error_code error;
   const size_t used = parser.put(boost::asio::buffer(raw), error);
   ReceivedHead received;
@@ -179,7 +179,7 @@ TEST_F(ResponsePlanTest, ADateKeepsARangeOnlyForAStubThatTookItsPlaceLater) {
 
 TEST_F(ResponsePlanTest, EveryMessageFramingAndLimitGetsItsStatus) {
   options_.max_request_line = 1000;
-  options_.max_header_fields = 500;
+  options_.max_header_bytes = 500;
   const std::string line_start = "GET ";
   const std::string line_end = " HTTP/1.1";
   // A target that makes the request line exactly `length` bytes.
@@ -240,7 +240,7 @@ TEST_F(ResponsePlanTest, EveryMessageFramingAndLimitGetsItsStatus) {
 }
 
 TEST_F(ResponsePlanTest, AFieldIsRefusedBeforeTheHttpLibraryWouldThrowOnIt) {
-  options_.max_header_fields = 1 << 20;
+  options_.max_header_bytes = 1 << 20;
   for (const auto& [value, status] : std::vector<std::pair<size_t, unsigned>>{
            {kMaxStoredFieldPart, 200}, {kMaxStoredFieldPart + 1, 431}, {200000, 431}}) {
     SCOPED_TRACE(value);

@@ -20,9 +20,6 @@ struct ByteSpan {
   const uint8_t* data = nullptr;
   size_t size = 0;
 };
-// The former name, still used by tools/tag_server/stub_generation.cpp; goes
-// when that file names ByteSpan.
-using ByteRange = ByteSpan;
 
 // Writes the concatenation of `pieces` to a fresh temporary file in `path`'s
 // folder, syncs it and renames it over `path`, so that `path` is either

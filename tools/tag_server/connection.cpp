@@ -69,7 +69,7 @@ Connection::Connection(tcp::socket socket, TagServer& server, std::string client
       server_(server),
       slot_(std::move(slot)),
       refusal_(refusal),
-      buffer_(server.options().max_request_line + server.options().max_header_fields + 8) {
+      buffer_(server.options().max_request_line + server.options().max_header_bytes + 8) {
   record_.client = std::move(client);
   server_.Register(this);
 }
@@ -132,9 +132,9 @@ void Connection::ReadRequest() {
     buffer_.shrink_to_fit();
   }
   parser_.reset();
-  parser_.emplace(options.max_header_fields);
+  parser_.emplace(options.max_header_bytes);
   parser_->header_limit(
-      static_cast<uint32_t>(options.max_request_line + options.max_header_fields + 4));
+      static_cast<uint32_t>(options.max_request_line + options.max_header_bytes + 4));
   http::async_read_header(socket_, buffer_, *parser_,
                           [self = shared_from_this()](const boost::system::error_code& error,
                                                       size_t bytes) {

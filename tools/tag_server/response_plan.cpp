@@ -262,7 +262,7 @@ ResponsePlan PlanResponse(const RequestHeadParser& parser, const ReceivedHead& r
     return Refusal(std::move(plan), context, 414,
                    "the request line is longer than the server takes", true, head_only, version);
   }
-  if (received.header_bytes > line_length + 2 + options.max_header_fields + 2) {
+  if (received.header_bytes > line_length + 2 + options.max_header_bytes + 2) {
     return Refusal(std::move(plan), context, 431,
                    "the request's header fields are larger than the server takes", true,
                    head_only, version);

@@ -106,7 +106,7 @@ ServerOptions ParseServerOptions(const std::vector<std::string>& args) {
     } else if (option == "--max-request-line") {
       options.max_request_line = ParseCount(option, value, 256, kMaxBytes);
     } else if (option == "--max-header-bytes") {
-      options.max_header_fields = ParseCount(option, value, 256, kMaxBytes);
+      options.max_header_bytes = ParseCount(option, value, 256, kMaxBytes);
     } else if (option == "--request-timeout") {
       options.request_timeout = static_cast<unsigned>(ParseCount(option, value, 1, kMaxSeconds));
     } else if (option == "--idle-timeout") {

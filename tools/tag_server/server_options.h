@@ -19,7 +19,7 @@ struct ServerOptions {
   // --max-request-line: the longest tag the stub takes, every byte
   // percent-encoded, fits (32,453 x 3 bytes and the rest of the line).
   size_t max_request_line = 128 * 1024;
-  size_t max_header_fields = 16 * 1024;   // --max-header-bytes: the fields after the line
+  size_t max_header_bytes = 16 * 1024;   // --max-header-bytes: the fields after the line
   unsigned request_timeout = 10;          // --request-timeout: seconds for a request's header
   unsigned idle_timeout = 30;             // --idle-timeout: seconds without progress sending
   unsigned max_age = 300;                 // --max-age: Cache-Control max-age, seconds

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/byte_order.h"
+#include "base/pe_layout.h"
 #include "tools/common/sha256.h"
 #include "tools/common/tool_error.h"
 #include "tools/tag_server/private_copy.h"
@@ -21,13 +22,6 @@ namespace vireo::tag_server {
 namespace {
 
 constexpr size_t kReadChunk = 1 << 20;  // even, so each chunk's words start at an even offset
-constexpr size_t kPeHeaderOffsetField = 60;
-constexpr size_t kNtHeadersSize = 248;  // signature, file header, PE32 optional header
-constexpr size_t kSectionCountField = 6;
-constexpr size_t kOptionalHeaderSizeField = 20;
-constexpr size_t kOptionalHeader = 24;
-constexpr size_t kSectionHeaderSize = 40;
-constexpr size_t kCertificateEntryField = 152;
 
 std::string Describe(const std::filesystem::path& path, const char* what) {
   return "cannot " + std::string(what) + " " + path.string() + ": " + std::strerror(errno);
@@ -75,7 +69,7 @@ class SparseView {
 
   uint32_t Le32(size_t at) const { return at + 4 <= size_ ? ReadLittleEndian32(data_ + at) : 0; }
   uint16_t Le16(size_t at) const { return at + 2 <= size_ ? ReadLittleEndian16(data_ + at) : 0; }
-  tools::ByteRange range() const { return {data_, size_}; }
+  tools::ByteSpan range() const { return {data_, size_}; }
 
  private:
   uint8_t* data_ = nullptr;
@@ -136,14 +130,14 @@ std::shared_ptr<StubGeneration> StubGeneration::Load(const std::filesystem::path
   // The headers up to the end of the section table, and the certificate
   // table from the even offset before it: all that the tagger reads.
   SparseView view(size);
-  view.Fill(fd, 0, kPeHeaderOffsetField + 4, path);
-  const size_t pe = view.Le32(kPeHeaderOffsetField);
-  view.Fill(fd, 0, pe + kNtHeadersSize, path);
-  const size_t section_table_end = pe + kOptionalHeader +
-                                   view.Le16(pe + kOptionalHeaderSizeField) +
-                                   size_t{view.Le16(pe + kSectionCountField)} * kSectionHeaderSize;
-  view.Fill(fd, 0, std::max(section_table_end, pe + kNtHeadersSize), path);
-  const size_t table = view.Le32(pe + kCertificateEntryField);
+  view.Fill(fd, 0, pe::kPeHeaderOffsetField + 4, path);
+  const size_t pe_headers = view.Le32(pe::kPeHeaderOffsetField);
+  view.Fill(fd, 0, pe_headers + pe::kPe32NtHeadersSize, path);
+  const size_t section_table_end = pe_headers + pe::kOptionalHeader +
+                                   view.Le16(pe_headers + pe::kOptionalHeaderSizeField) +
+                                   size_t{view.Le16(pe_headers + pe::kSectionCountField)} * pe::kSectionHeaderSize;
+  view.Fill(fd, 0, std::max(section_table_end, pe_headers + pe::kPe32NtHeadersSize), path);
+  const size_t table = view.Le32(pe_headers + pe::kCertificateTableOffsetField);
   if (table < size) view.Fill(fd, table & ~size_t{1}, size, path);
 
   // One pass over the file: its digest, and the checksum sum of the body.
