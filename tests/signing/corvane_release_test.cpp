@@ -70,6 +70,11 @@ TEST_F(CorvaneReleaseTest, HelpNamesEveryOption) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(help.err.empty()) << help.err;
+  EXPECT_EQ(Release(ValidThen({"--nest", "-h"})).out, help.out);
+  // As an option's value it is that value: here a tag, refused for what follows.
+  const ProcessResult tag = Release({"--tag", "--help", "--pfx", Path("missing.pfx")});
+  EXPECT_EQ(tag.status, kUsageError);
+  EXPECT_NE(tag.err.find("--payload DIR is required"), std::string::npos) << tag.err;
 }
 
 // Each mistake alone, in a command line otherwise valid: the status and

@@ -53,11 +53,9 @@ constexpr char kUsage[] =
 int main(int argc, char** argv) {
   return vireo::tools::RunToolMain(
       argc, argv, {"corvane-release"}, [](const std::vector<std::string>& args) {
-        for (const std::string& argument : args) {
-          if (argument == "--help" || argument == "-h") {
-            std::fputs(kUsage, stdout);
-            return 0;
-          }
+        if (vireo::release::AsksForHelp(args)) {
+          std::fputs(kUsage, stdout);
+          return 0;
         }
         vireo::release::RunRelease(vireo::release::ParseReleaseOptions(args),
                                    {CORVANE_RELEASE_BUILD_SH, CORVANE_RELEASE_BUILD_DIR});

@@ -24,7 +24,26 @@ bool IsFile(const std::string& path) {
 
 bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
 
+constexpr const char* kValuedOptions[] = {"--payload",   "--tag",   "--out",  "--cert",
+                                          "--key",       "--pfx",   "--pass", "--ca",
+                                          "--timestamp", "--tsa-ca"};
+
+bool TakesValue(const std::string& argument) {
+  for (const char* name : kValuedOptions) {
+    if (argument == name) return true;
+  }
+  return false;
+}
+
 }  // namespace
+
+bool AsksForHelp(const std::vector<std::string>& args) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--help" || args[i] == "-h") return true;
+    if (TakesValue(args[i])) ++i;
+  }
+  return false;
+}
 
 ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& args) {
   ReleaseOptions options;

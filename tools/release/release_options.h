@@ -23,6 +23,10 @@ struct ReleaseOptions {
   bool nest = false;      // SHA-1 first, a SHA-256 signature nested in it
 };
 
+// True when --help or -h stands where an option may (not as another
+// option's value, so that --tag --help is a tag).
+bool AsksForHelp(const std::vector<std::string>& args);
+
 // The options after the program's name. Throws tools::UsageError for a
 // mistake in the command line itself (an unknown option, a missing value or
 // option, options that do not go together) and ReleaseError for what the
