@@ -203,5 +203,44 @@ TEST_F(CorvaneReleaseTest, ReleasesOnlyWhatVerifies) {
   EXPECT_FALSE(fs::exists(refused_out));
 }
 
+// A PKCS#12 signer with a password: the password opens it (through a pipe to
+// osslsigncode, not its command line), and a wrong one is refused at signing.
+TEST_F(CorvaneReleaseTest, OpensAPasswordProtectedSigner) {
+  fs::create_directory(folder_ / "signer");
+  const TestSigner signer = MakeTestSigner(folder_ / "signer");
+  const std::string pfx = Path("signer.pfx");
+  const std::string password = "correct horse -battery";
+  ASSERT_EQ(RunProgram("openssl",
+                       {"pkcs12", "-export", "-in", signer.certificate.string(), "-inkey",
+                        signer.key.string(), "-passout", "pass:" + password, "-out", pfx},
+                       folder_)
+                .status,
+            0);
+
+  const struct {
+    std::string password;
+    int status;
+  } cases[] = {{password, 0}, {"wrong", kFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.password);
+    const fs::path out = folder_ / (c.status == 0 ? "opened.exe" : "refused.exe");
+    const ProcessResult release =
+        Release({"--payload", (folder_ / "payload").string(), "--tag", kTag, "--out", out.string(),
+                 "--pfx", pfx, "--pass", c.password, "--ca", signer.certificate.string()});
+    EXPECT_EQ(release.status, c.status) << release.out << release.err;
+    EXPECT_EQ(fs::exists(out), c.status == 0);
+    if (c.status == 0) {
+      EXPECT_NE(release.out.find("  signed by: /CN=Corvane tagging test signer\n"),
+                std::string::npos)
+          << release.out;
+    } else {
+      EXPECT_NE(release.err.find("corvane-release: error: osslsigncode could not sign the stub "
+                                 "with sha256\n"),
+                std::string::npos)
+          << release.err;
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vireo::test

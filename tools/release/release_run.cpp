@@ -108,7 +108,8 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
     if (ca.empty()) ca = signer.test_certificate;
   }
   std::vector<std::string> sign_args = signer.sign_args;
-  if (options.pass_given) sign_args.insert(sign_args.end(), {"-pass", options.pass});
+  // The password reaches osslsigncode through a pipe, not its command line.
+  if (options.pass_given) sign_args.insert(sign_args.end(), {"-readpass", "-"});
   if (!options.timestamp.empty()) sign_args.insert(sign_args.end(), {"-ts", options.timestamp});
 
   const std::vector<std::string> hashes = options.nest ? std::vector<std::string>{"sha1", "sha256"}
@@ -127,7 +128,9 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
     const std::string signed_file = work + "/signed-" + hash + ".exe";
     argv.insert(argv.end(), {"-in", input, "-out", signed_file});
     const std::string report = work + "/sign-" + hash + ".txt";
-    if (RunProgram(argv, report) != 0) {
+    const int status = options.pass_given ? RunProgramWithInput(argv, options.pass, report)
+                                          : RunProgram(argv, report);
+    if (status != 0) {
       ShowReport(report);
       throw ReleaseError("osslsigncode could not sign the stub with " + hash +
                          (options.timestamp.empty() ? ""

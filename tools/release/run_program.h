@@ -16,4 +16,10 @@ namespace vireo::release {
 // (for example, when the program is not installed).
 int RunProgram(const std::vector<std::string>& argv, const std::string& output_file = {});
 
+// The same, with `input` as the program's whole standard input: for a secret,
+// which on the command line every user of the machine could read. Throws
+// ReleaseError also when `input` does not fit a pipe's buffer (64 KiB).
+int RunProgramWithInput(const std::vector<std::string>& argv, const std::string& input,
+                        const std::string& output_file = {});
+
 }  // namespace vireo::release

@@ -28,4 +28,12 @@ void SpawnFileActions::SendOutputTo(const char* path) {
   }
 }
 
+void SpawnFileActions::UseAsStandardInput(int fd) {
+  // dup2 gives the child a copy without the close-on-exec flag.
+  const int error = posix_spawn_file_actions_adddup2(&actions_, fd, STDIN_FILENO);
+  if (error) {
+    throw ReleaseError(std::string("cannot give a program its input: ") + std::strerror(error));
+  }
+}
+
 }  // namespace vireo::release

@@ -18,6 +18,10 @@ class SpawnFileActions {
   // created or truncated. Throws ReleaseError when it cannot be arranged.
   void SendOutputTo(const char* path);
 
+  // The child reads its standard input from `fd`. Throws ReleaseError when it
+  // cannot be arranged.
+  void UseAsStandardInput(int fd);
+
   const posix_spawn_file_actions_t* get() const { return &actions_; }
 
  private:
