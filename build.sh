@@ -7,9 +7,9 @@
 #   ./build.sh stub --payload DIR --out FILE.exe [--build-dir DIR]
 #                                                a stub whose payload is DIR
 #   ./build.sh release --payload DIR --tag TAG --out FILE.exe [--cert F --key F | --pfx F]
-#                      [--timestamp URL [--tsa-ca F]] [--nest]
+#                      [--pass P] [--ca F] [--timestamp URL [--tsa-ca F]] [--nest]
 #                                                a signed (time-stamped, dual-signed),
-#                                                tagged, verified stub
+#                                                tagged, verified stub (corvane-release)
 #   ./build.sh bench [--quick]                   the whole-run benchmark
 #   ./build.sh bench-limit                       the largest payload a 32-bit stub unpacks
 #   ./build.sh bench-server [--seconds S]        the tagging server against a static file
@@ -324,194 +324,21 @@ cmd_stub() {
   say "wrote $out ($(stat -c %s "$out") bytes)"
 }
 
-# A stub ready for distributors: built from DIR, signed with SHA-256, tagged,
-# and checked the way users' systems and the stub will check it. Without
-# --cert/--key or --pfx it is signed with a throwaway test certificate kept in
-# build/, which no user's system trusts. --timestamp URL has an RFC 3161
-# time-stamping authority countersign each signature, so that it stays valid
-# after the certificate expires; --nest signs with SHA-1 first (for systems
-# that know no SHA-256) and nests a SHA-256 signature in that one.
+# A stub ready for distributors: built from DIR, signed, tagged and verified
+# by corvane-release (tools/release; its --help says how). This only builds
+# the tool and hands it the options.
 cmd_release() {
-  local usage="--payload DIR --tag TAG --out FILE.exe [--cert FILE --key FILE | --pfx FILE] [--pass PASS] [--ca FILE] [--timestamp URL [--tsa-ca FILE]] [--nest]"
-  local payload="" tag="" tag_given=0 out="" cert="" key="" pfx="" pass="" pass_given=0 ca=""
-  local timestamp="" tsa_ca="" nest=0
-  while [ $# -gt 0 ]; do
-    if [ "$1" = --nest ]; then
-      nest=1
-      shift
-      continue
-    fi
-    case "$1" in
-      --payload|--tag|--out|--cert|--key|--pfx|--pass|--ca|--timestamp|--tsa-ca)
-        [ $# -ge 2 ] || die "release: $1 needs a value";;
-      *) die "release: unknown option '$1' (use $usage)";;
-    esac
-    case "$1" in
-      --payload) payload=$2;;
-      --tag) tag=$2; tag_given=1;;
-      --out) out=$2;;
-      --cert) cert=$2;;
-      --key) key=$2;;
-      --pfx) pfx=$2;;
-      --pass) pass=$2; pass_given=1;;
-      --ca) ca=$2;;
-      --timestamp) timestamp=$2;;
-      --tsa-ca) tsa_ca=$2;;
-    esac
-    shift 2
-  done
-  [ -n "$payload" ] || die "release: --payload DIR is required (use $usage)"
-  [ -d "$payload" ] || [ -f "$payload" ] || die "release: payload '$payload' is neither a folder nor a tar file"
-  [ "$tag_given" = 1 ] || die "release: --tag TAG is required (use $usage)"
-  [ -n "$out" ] || die "release: --out FILE.exe is required (use $usage)"
-  # The tagger checks the tag again; these catch the usual mistakes before the build.
-  [ -n "$tag" ] || die "release: the tag is empty"
-  local max_tag
-  # The tagger's limit, from the header it shares with the stub.
-  max_tag=$(sed -nE 's/^static_assert\(kMaxTagLength == ([0-9]+),.*/\1/p' \
-              "$ROOT/tag/tag_limits.h" 2>/dev/null) || max_tag=""
-  [ -n "$max_tag" ] || die "release: cannot read the tag limit from tag/tag_limits.h"
-  [ "${#tag}" -le "$max_tag" ] ||
-    die "release: the tag has ${#tag} bytes; the stub's child command line holds at most $max_tag"
-  case "$tag" in *'"'*) die "release: the tag must not contain a double quote";; esac
-  [ "$(printf '%s' "$tag" | LC_ALL=C tr -d ' -~' | wc -c)" = 0 ] ||
-    die "release: the tag must be printable ASCII"
-  if [ -n "$pfx" ]; then
-    [ -z "$cert$key" ] || die "release: use either --cert and --key, or --pfx"
-    [ -f "$pfx" ] || die "release: PKCS#12 file '$pfx' not found"
-  elif [ -n "$cert$key" ]; then
-    [ -n "$cert" ] && [ -n "$key" ] || die "release: --cert and --key go together"
-    [ -f "$cert" ] || die "release: certificate '$cert' not found"
-    [ -f "$key" ] || die "release: key '$key' not found"
-  elif [ "$pass_given" = 1 ]; then
-    die "release: --pass goes with --pfx or --key"
-  fi
-  [ -z "$ca" ] || [ -f "$ca" ] || die "release: CA file '$ca' not found"
-  case "$timestamp" in
-    ''|http://*|https://*) ;;
-    *) die "release: --timestamp takes the time-stamping authority's http:// or https:// URL";;
-  esac
-  [ -z "$tsa_ca" ] || [ -n "$timestamp" ] || die "release: --tsa-ca goes with --timestamp"
-  [ -z "$tsa_ca" ] || [ -f "$tsa_ca" ] || die "release: TSA CA file '$tsa_ca' not found"
-
-  local work="$BUILD/release"
-  local tagger="$BUILD/host/tools/corvane-tag"
-  rm -rf "$work"
-  mkdir -p "$work"
-  "$ROOT/build.sh" stub --payload "$payload" --out "$work/unsigned.exe"
-
-  local sign_args=() test_certificate=""
-  if [ -n "$pfx" ]; then
-    sign_args=(-pkcs12 "$pfx")
-  elif [ -n "$cert" ]; then
-    sign_args=(-certs "$cert" -key "$key")
-  else
-    local test_dir="$BUILD/release-test-certificate"
-    test_certificate="$test_dir/cert.pem"
-    if [ ! -f "$test_certificate" ] || [ ! -f "$test_dir/key.pem" ] ||
-       ! openssl x509 -checkend 86400 -noout -in "$test_certificate" >/dev/null 2>&1; then
-      say "making a throwaway TEST CERTIFICATE — not for distribution ($test_dir)"
-      mkdir -p "$test_dir"
-      ( umask 077 && openssl genpkey -quiet -algorithm RSA -pkeyopt rsa_keygen_bits:3072 \
-          -out "$test_dir/key.pem" )
-      openssl req -x509 -key "$test_dir/key.pem" -sha256 -days 365 \
-        -subj "/CN=Corvane TEST CERTIFICATE - not for distribution" \
-        -addext "extendedKeyUsage=codeSigning" -out "$test_certificate"
-    fi
-    sign_args=(-certs "$test_certificate" -key "$test_dir/key.pem")
-    [ -n "$ca" ] || ca=$test_certificate
-  fi
-  [ "$pass_given" = 0 ] || sign_args+=(-pass "$pass")
-
-  [ -z "$timestamp" ] || sign_args+=(-ts "$timestamp")
-  local hashes=(sha256) signatures="SHA-256"
-  [ "$nest" = 0 ] || { hashes=(sha1 sha256); signatures="SHA-1 with a nested SHA-256"; }
-  say "signing with $signatures${timestamp:+, time-stamped by $timestamp}${test_certificate:+ (TEST CERTIFICATE — not for distribution)}"
-  local hash input="$work/unsigned.exe" nest_args=()
-  for hash in "${hashes[@]}"; do
-    osslsigncode sign "${nest_args[@]}" -h "$hash" -n "CorvaneUpdateSetup" "${sign_args[@]}" \
-      -in "$input" -out "$work/signed-$hash.exe" >"$work/sign-$hash.txt" 2>&1 ||
-      { cat "$work/sign-$hash.txt" >&2
-        die "release: osslsigncode could not sign the stub with $hash${timestamp:+ (is the time-stamping authority $timestamp reachable?)}"; }
-    input="$work/signed-$hash.exe"
-    nest_args=(-nest)
-  done
-  cp "$input" "$work/signed.exe"
-
-  say "tagging"
-  "$tagger" set "$work/signed.exe" "$tag" -o "$work/tagged.exe"
-
-  say "verifying"
-  local verify_args=()
-  [ -z "$ca" ] || verify_args+=(-CAfile "$ca")
-  [ -z "$tsa_ca" ] || verify_args+=(-TSA-CAfile "$tsa_ca")
-  osslsigncode verify "${verify_args[@]}" -in "$work/tagged.exe" >"$work/verify.txt" 2>&1 ||
-    { cat "$work/verify.txt" >&2
-      die "release: the tagged stub's signature does not verify (a certificate from a private CA needs its root named with --ca FILE)"; }
-  ! grep -q "invalid PE checksum" "$work/verify.txt" ||
-    die "release: the tagged stub's PE checksum is wrong (see $work/verify.txt)"
-  local verified_count=${#hashes[@]}
-  grep -q "^Number of verified signatures: $verified_count\$" "$work/verify.txt" ||
-    die "release: the tagged stub does not carry $verified_count verified signature(s) (see $work/verify.txt)"
-  # osslsigncode verify succeeds even when a time stamp does not verify.
-  if [ -n "$timestamp" ]; then
-    ! grep -q "^Timestamp Server Signature verification: failed" "$work/verify.txt" &&
-      [ "$(grep -c "^Timestamp Server Signature verification: ok" "$work/verify.txt")" = "$verified_count" ] ||
-      die "release: not every signature's time stamp verifies (a private time-stamping authority needs its root named with --tsa-ca FILE; see $work/verify.txt)"
-  fi
-  # A second verifier, which hashes the image by its section table as the
-  # format describes where osslsigncode hashes the file from end to end: a
-  # malformed section table shows only here. It checks SHA-256 signatures
-  # alone, so a SHA-1 first signature (--nest) is left to osslsigncode.
-  local second_check="sbverify"
-  if [ "$nest" = 0 ]; then
-    local anchor=$ca
-    if [ -z "$anchor" ]; then
-      # Trusted through the system's bundle: sbverify takes one certificate,
-      # so the image hash is checked against the signer's own.
-      osslsigncode extract-signature -in "$work/tagged.exe" -out "$work/signature.der" \
-        >/dev/null 2>&1 || die "release: cannot extract the stub's signature"
-      openssl pkcs7 -inform DER -in "$work/signature.der" -print_certs -out "$work/signer.pem" ||
-        die "release: cannot read the stub's signature"
-      anchor="$work/signer.pem"
-    fi
-    sbverify --cert "$anchor" "$work/tagged.exe" >"$work/sbverify.txt" 2>&1 ||
-      [ -z "$ca" ] || { cat "$work/sbverify.txt" >&2; die "release: sbverify rejects the tagged stub"; }
-    ! grep -q "fails hash check" "$work/sbverify.txt" ||
-      { cat "$work/sbverify.txt" >&2
-        die "release: sbverify, which hashes by the section table, rejects the tagged stub"; }
-  else
-    second_check="no sbverify (it checks SHA-256 first signatures only)"
-  fi
-
-  local read_back
-  read_back=$("$tagger" get "$work/tagged.exe") || die "release: the stub would find no tag"
-  [ "$read_back" = "$tag" ] || die "release: the stub would read the tag '$read_back'"
-
-  mkdir -p "$(dirname "$out")"
-  cp "$work/tagged.exe" "$out.partial"
-  mv "$out.partial" "$out"
-  local signer
-  signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$work/verify.txt" | head -n 1)
-  say "release stub ready"
-  printf '  file:      %s (%s bytes)\n' "$out" "$(stat -c %s "$out")"
-  printf '  sha256:    %s\n' "$(sha256sum "$out" | cut -d ' ' -f 1)"
-  printf '  signed by: %s\n' "$signer"
-  printf '  signature: %s\n' "$signatures"
-  if [ -n "$timestamp" ]; then
-    printf '  timestamp: %s (%s)\n' \
-      "$(sed -n 's/^[[:space:]]*Timestamp time: //p' "$work/verify.txt" | head -n 1)" "$timestamp"
-  else
-    printf '  timestamp: none (the signature expires with the certificate)\n'
-  fi
-  printf '  tag:       %s\n' "$tag"
-  printf '  verified:  osslsigncode verify (trusting %s%s), %s, corvane-tag get\n' \
-    "${ca:-the system CA bundle}" "${timestamp:+; time stamps trusting ${tsa_ca:-the system CA bundle}}" \
-    "$second_check"
-  if [ -n "$test_certificate" ]; then
-    printf '\n  TEST CERTIFICATE — not for distribution: signed with the throwaway %s.\n' "$test_certificate"
-    printf '  Sign releases with --cert/--key or --pfx.\n'
-  fi
+  setup
+  mkdir -p "$BUILD"
+  local log="$BUILD/release-tool-build.log" status=0
+  (cd "$ROOT" && cmake --preset host >/dev/null &&
+    cmake --build --preset host --target corvane-release) >"$log" 2>&1 ||
+    { cat "$log" >&2; die "release: cannot build corvane-release"; }
+  "$BUILD/host/tools/corvane-release" "$@" || status=$?
+  # Callers of build.sh release have always seen 1 for any refusal, a
+  # usage error included.
+  [ "$status" != 2 ] || status=1
+  exit "$status"
 }
 
 cmd_bench() {

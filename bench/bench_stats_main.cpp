@@ -4,11 +4,14 @@
 //   corvane-bench-stats median [--decimals N] VALUE...
 //   corvane-bench-stats summary [--decimals N] VALUE...
 //   corvane-bench-stats ratio [--decimals N] NUMERATOR DENOMINATOR
+//   corvane-bench-stats pack-report OPTIONS
+//   corvane-bench-stats tag-report OPTIONS
 //
 // median prints the median (the mean of the middle two for an even count);
 // summary prints "count min median mean max" on one line; ratio prints the
-// quotient. Numbers are printed with N decimals (default 1). Exit status: 0,
-// 2 for a usage error (with a message on stderr).
+// quotient; pack-report and tag-report print the packing and tagging
+// benchmarks' Markdown reports from their raw times. Numbers are printed with N decimals (default
+// 1). Exit status: 0, 2 for a usage error (with a message on stderr).
 
 #include <cstdio>
 #include <cstring>
@@ -16,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_report.h"
+#include "bench/bench_report_arguments.h"
 #include "bench/bench_statistics.h"
 
 namespace {
@@ -24,10 +29,16 @@ constexpr char kUsage[] =
     "usage: corvane-bench-stats median [--decimals N] VALUE...\n"
     "       corvane-bench-stats summary [--decimals N] VALUE...\n"
     "       corvane-bench-stats ratio [--decimals N] NUMERATOR DENOMINATOR\n"
+    "       corvane-bench-stats pack-report --mb M --files N --runs R --cores C --bytes B\n"
+    "                           --same yes|no --one MS... --two MS...\n"
+    "       corvane-bench-stats tag-report --stubs N --size BYTES --runs R\n"
+    "                           --copies NS... --set-many NS... --set-each NS...\n"
     "\n"
     "median: the middle value, or the mean of the middle two for an even count.\n"
     "summary: count, minimum, median, mean and maximum on one line.\n"
     "ratio: NUMERATOR / DENOMINATOR.\n"
+    "pack-report, tag-report: the Markdown report of bench/pack_bench.sh or\n"
+    "bench/tag_bench.sh; each time option is given once per run.\n"
     "Numbers are printed with N decimals (default 1).\n";
 
 int Usage(const std::string& problem) {
@@ -40,6 +51,17 @@ int Run(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);
+    return 0;
+  }
+  const std::vector<std::string> rest(argv + 2, argv + argc);
+  if (command == "pack-report") {
+    std::fputs(vireo::bench::PackReport(vireo::bench::ParsePackReportArguments(rest)).c_str(),
+               stdout);
+    return 0;
+  }
+  if (command == "tag-report") {
+    std::fputs(vireo::bench::TagReport(vireo::bench::ParseTagReportArguments(rest)).c_str(),
+               stdout);
     return 0;
   }
   int decimals = 1;

@@ -42,24 +42,19 @@ say "generating $MB MB in $FILES files"
   --mb "$MB" --files "$FILES" --seed 20240917 >&2
 
 now_ns() { date +%s%N; }
-declare -A times
+# Each run's milliseconds as corvane-bench-stats pack-report takes them.
+times=()
 for run in $(seq "$RUNS"); do
   for threads in 1 2; do
     say "packing with $threads thread(s), run $run of $RUNS"
     start=$(now_ns)
     "$PACKER" pack "$WORK/files" -o "$WORK/payload-$threads.bin" --threads "$threads" >/dev/null
-    times[$threads]+="$(( ($(now_ns) - start) / 1000000 )) "
+    [ "$threads" = 1 ] && option=--one || option=--two
+    times+=("$option" "$(( ($(now_ns) - start) / 1000000 ))")
   done
 done
-cmp -s "$WORK/payload-1.bin" "$WORK/payload-2.bin" && same="yes" || same="NO"
-one=$("$STATS" median --decimals 0 ${times[1]})
-two=$("$STATS" median --decimals 0 ${times[2]})
-{
-  printf '## Packing %s MB in %s files (%s run(s) each, median; %s cores)\n\n' "$MB" "$FILES" "$RUNS" "$(nproc)"
-  printf '| Encoder threads | Time | Speed-up |\n|---|---|---|\n'
-  printf '| 1 | %s s | 1.00x |\n| 2 (match finder beside the encoder) | %s s | %sx |\n' \
-    "$("$STATS" ratio "$one" 1000)" "$("$STATS" ratio "$two" 1000)" \
-    "$("$STATS" ratio --decimals 2 "$one" "$two")"
-  printf '\nSame payload bytes with 1 and 2 threads: %s (%s bytes)\n' "$same" "$(stat -c %s "$WORK/payload-2.bin")"
-} | tee "$WORK/results.md"
+cmp -s "$WORK/payload-1.bin" "$WORK/payload-2.bin" && same="yes" || same="no"
+"$STATS" pack-report --mb "$MB" --files "$FILES" --runs "$RUNS" --cores "$(nproc)" \
+  --bytes "$(stat -c %s "$WORK/payload-2.bin")" --same "$same" "${times[@]}" |
+  tee "$WORK/results.md"
 [ "$same" = yes ] || die "the payload differs between thread counts"

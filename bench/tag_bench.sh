@@ -50,13 +50,13 @@ for i in $(seq 1 "$STUBS"); do
   printf 'CorvaneUpdateSetup-%03d.exe\tappguid={8D3F1A62-5B7C-4E09-A1D4-36F2C8B95E17}&appname=Distributor%03d&needsadmin=false&ap=bench\n' "$i" "$i"
 done > tags.txt
 
-# Seconds (3 decimals) that running "$@" takes.
-seconds() {
+# Nanoseconds that running "$@" takes.
+nanoseconds() {
   local start end
   start=$(date +%s%N)
   "$@" >/dev/null
   end=$(date +%s%N)
-  awk -v ns=$((end - start)) 'BEGIN { printf "%.3f\n", ns / 1e9 }'
+  echo $((end - start))
 }
 
 copies() {
@@ -71,26 +71,16 @@ set_each() {
 
 # Warm the page cache so that every measurement reads the stub from memory.
 cat signed.exe >/dev/null
-declare -A results
+# Each run's nanoseconds as corvane-bench-stats tag-report takes them: the
+# measure's name is its option.
+measured=()
 for measure in copies set_many set_each; do
   say "$measure: $STUBS files of $SIZE bytes, $RUNS runs"
-  times=()
   for _ in $(seq 1 "$RUNS"); do
     rm -f out/*
-    times+=("$(seconds "$measure")")
+    measured+=("--${measure//_/-}" "$(nanoseconds "$measure")")
   done
-  results[$measure]=$("$STATS" median --decimals 3 "${times[@]}")
 done
 rm -f out/*
 
-row() {  # name, seconds
-  awk -v name="$1" -v s="$2" -v n="$STUBS" -v size="$SIZE" \
-    'BEGIN { printf "| %s | %.2f s | %.2f | %.0f |\n", name, s, n / s, n * size / 1e6 / s }'
-}
-{
-  printf '### Tagging: %s stubs from one signed stub of %s bytes (median of %s runs)\n\n' "$STUBS" "$SIZE" "$RUNS"
-  printf '| Measure | Time | Files per second | MB/s written |\n|---|---|---|---|\n'
-  row "plain copy (dd, synced), the disk's write speed" "${results[copies]}"
-  row "corvane-tag set-many" "${results[set_many]}"
-  row "corvane-tag set, once per stub" "${results[set_each]}"
-} | tee results.md
+"$STATS" tag-report --stubs "$STUBS" --size "$SIZE" --runs "$RUNS" "${measured[@]}" | tee results.md

@@ -22,9 +22,10 @@ std::string Failure(const std::string& what) { return what + ": " + std::strerro
 
 }  // namespace
 
-FileDescriptor MakePrivateCopy(int source, uint64_t size, const std::filesystem::path& path,
-                               const std::filesystem::path& folder) {
-  FileDescriptor copy(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
+tools::FileDescriptor MakePrivateCopy(int source, uint64_t size,
+                                      const std::filesystem::path& path,
+                                      const std::filesystem::path& folder) {
+  tools::FileDescriptor copy(::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600));
   if (copy.get() < 0) {
     copy.Reset(::memfd_create("corvane-stub", MFD_CLOEXEC));
     if (copy.get() < 0) throw tools::ToolError(Failure("cannot make a private copy of the stub"));

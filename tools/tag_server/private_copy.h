@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 
-#include "tools/tag_server/file_descriptor.h"
+#include "tools/common/file_descriptor.h"
 
 namespace vireo::tag_server {
 
@@ -16,7 +16,8 @@ namespace vireo::tag_server {
 // or into memory (memfd) when no such file can be made there. Throws
 // tools::ToolError, naming `path` (the stub) or the folder, when the copy
 // fails or the source ends early.
-FileDescriptor MakePrivateCopy(int source, uint64_t size, const std::filesystem::path& path,
-                               const std::filesystem::path& folder);
+tools::FileDescriptor MakePrivateCopy(int source, uint64_t size,
+                                      const std::filesystem::path& path,
+                                      const std::filesystem::path& folder);
 
 }  // namespace vireo::tag_server

@@ -106,7 +106,8 @@ std::shared_ptr<StubGeneration> StubGeneration::Load(const std::filesystem::path
   generation->cache_capacity_ = std::max<size_t>(plan_cache_entries, 1);
   // Without O_NONBLOCK, opening a FIFO waits for a writer: the server's only
   // thread would hang there.
-  const FileDescriptor source(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+  const tools::FileDescriptor source(
+      ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
   if (source.get() < 0) throw tools::ToolError(Describe(path, "open"));
   struct stat status;
   if (::fstat(source.get(), &status) != 0) throw tools::ToolError(Describe(path, "read"));

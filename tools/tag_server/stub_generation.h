@@ -18,7 +18,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "tools/tag_server/file_descriptor.h"
+#include "tools/common/file_descriptor.h"
 #include "tools/tagger/tag_planner.h"
 
 namespace vireo::tag_server {
@@ -75,7 +75,7 @@ class StubGeneration {
  private:
   StubGeneration() = default;
 
-  FileDescriptor file_;
+  tools::FileDescriptor file_;
   FileIdentity identity_;
   std::time_t modified_ = 0;
   bool date_is_strong_ = false;

@@ -1,7 +1,7 @@
 #pragma once
 // Owns an open file descriptor: closed when the owner goes, moved not copied.
 
-namespace vireo::tag_server {
+namespace vireo::tools {
 
 class FileDescriptor {
  public:
@@ -18,4 +18,4 @@ class FileDescriptor {
   int fd_;
 };
 
-}  // namespace vireo::tag_server
+}  // namespace vireo::tools

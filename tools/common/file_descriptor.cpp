@@ -1,8 +1,8 @@
-#include "tools/tag_server/file_descriptor.h"
+#include "tools/common/file_descriptor.h"
 
 #include <unistd.h>
 
-namespace vireo::tag_server {
+namespace vireo::tools {
 
 FileDescriptor::~FileDescriptor() { Reset(-1); }
 
@@ -19,4 +19,4 @@ void FileDescriptor::Reset(int fd) {
   fd_ = fd;
 }
 
-}  // namespace vireo::tag_server
+}  // namespace vireo::tools

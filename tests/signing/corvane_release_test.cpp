@@ -1,0 +1,246 @@
+// corvane-release as a release engineer runs it: every mistake in its command
+// line refused before anything is built, with its message and exit status,
+// and whole releases signed by a signer of the test's own, one of them
+// refused by the verifier.
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/signing/signing_tools.h"
+#include "tests/support/file_bytes.h"
+
+namespace vireo::test {
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+constexpr char kTag[] = "appguid={8D3F1A62-5B7C-4E09-A1D4-36F2C8B95E17}&appname=Release";
+constexpr int kFailed = 1;
+constexpr int kUsageError = 2;
+
+fs::path MakeTemporaryFolder() {
+  std::string pattern = (fs::temp_directory_path() / "corvane-release-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  return pattern;
+}
+
+class CorvaneReleaseTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = MakeTemporaryFolder();
+    fs::create_directory(folder_ / "payload");
+    const std::string program = "MZ the program the stub starts\n";
+    WriteFileBytes(folder_ / "payload" / "setup.exe", Bytes(program.begin(), program.end()));
+    WriteFileBytes(folder_ / "present.pem", Bytes{'x'});
+  }
+  void TearDown() override {
+    std::error_code ignored;
+    fs::remove_all(folder_, ignored);
+  }
+
+  ProcessResult Release(const std::vector<std::string>& arguments) {
+    return RunProgram(CORVANE_RELEASE_PATH, arguments, folder_);
+  }
+
+  // The options of a release that gets past every check, followed by `more`.
+  std::vector<std::string> ValidThen(const std::vector<std::string>& more) const {
+    std::vector<std::string> arguments = {"--payload", (folder_ / "payload").string(),
+                                          "--tag",     kTag,
+                                          "--out",     (folder_ / "out.exe").string()};
+    arguments.insert(arguments.end(), more.begin(), more.end());
+    return arguments;
+  }
+
+  std::string Path(const char* name) const { return (folder_ / name).string(); }
+
+  fs::path folder_;
+};
+
+TEST_F(CorvaneReleaseTest, HelpNamesEveryOption) {
+  const ProcessResult help = Release({"--help"});
+  EXPECT_EQ(help.status, 0);
+  for (const char* option :
+       {"--payload DIR", "--tag TAG", "--out FILE.exe", "--cert FILE", "--key FILE", "--pfx FILE",
+        "--pass PASS", "--ca FILE", "--timestamp URL", "--tsa-ca FILE", "--nest", "Exit status"}) {
+    EXPECT_NE(help.out.find(option), std::string::npos) << option;
+  }
+  EXPECT_TRUE(help.err.empty()) << help.err;
+  EXPECT_EQ(Release(ValidThen({"--nest", "-h"})).out, help.out);
+  // As an option's value it is that value: here a tag, refused for what follows.
+  const ProcessResult tag = Release({"--tag", "--help", "--pfx", Path("missing.pfx")});
+  EXPECT_EQ(tag.status, kUsageError);
+  EXPECT_NE(tag.err.find("--payload DIR is required"), std::string::npos) << tag.err;
+}
+
+// Each mistake alone, in a command line otherwise valid: the status and
+// message it gets, with nothing built and nothing written.
+TEST_F(CorvaneReleaseTest, MistakesAreRefusedBeforeTheBuild) {
+  const std::string payload = (folder_ / "payload").string();
+  const std::string out = (folder_ / "out.exe").string();
+  const std::string present = Path("present.pem");
+  const std::string missing = Path("missing.pem");
+  const struct {
+    std::vector<std::string> arguments;
+    int status;
+    std::string message;
+  } cases[] = {
+      // The command line itself.
+      {{}, kUsageError, "--payload DIR is required (use --payload DIR"},
+      {ValidThen({"--nested"}), kUsageError, "unknown option '--nested' (use --payload DIR"},
+      {ValidThen({"--nest", "--timestamp"}), kUsageError, "--timestamp needs a value"},
+      {{"--payload", payload, "--out", out}, kUsageError, "--tag TAG is required"},
+      {{"--payload", payload, "--tag", kTag}, kUsageError, "--out FILE.exe is required"},
+      {{"--payload", payload, "--tag", kTag, "--out", ""},
+       kUsageError,
+       "--out FILE.exe is required"},
+      {ValidThen({"--pfx", present, "--cert", present}), kUsageError,
+       "use either --cert and --key, or --pfx"},
+      {ValidThen({"--cert", present}), kUsageError, "--cert and --key go together"},
+      {ValidThen({"--key", present}), kUsageError, "--cert and --key go together"},
+      {ValidThen({"--pass", "secret"}), kUsageError, "--pass goes with --pfx or --key"},
+      {ValidThen({"--timestamp", "timestamp.example.com"}), kUsageError,
+       "--timestamp takes the time-stamping authority's http:// or https:// URL"},
+      {ValidThen({"--tsa-ca", present}), kUsageError, "--tsa-ca goes with --timestamp"},
+      // What the options name.
+      {{"--payload", Path("no-payload"), "--tag", kTag, "--out", out},
+       kFailed,
+       "payload '" + Path("no-payload") + "' is neither a folder nor a tar file"},
+      {{"--payload", payload, "--tag", "", "--out", out}, kFailed, "the tag is empty"},
+      {{"--payload", payload, "--tag", std::string(32454, 'a'), "--out", out},
+       kFailed,
+       "the tag has 32454 bytes; the stub's child command line holds at most 32453"},
+      {{"--payload", payload, "--tag", "a\"b", "--out", out},
+       kFailed,
+       "the tag contains a double quote"},
+      {{"--payload", payload, "--tag", "a\tb", "--out", out},
+       kFailed,
+       "the tag is not printable ASCII"},
+      {ValidThen({"--pfx", missing}), kFailed, "PKCS#12 file '" + missing + "' not found"},
+      {ValidThen({"--cert", missing, "--key", present}), kFailed,
+       "certificate '" + missing + "' not found"},
+      {ValidThen({"--cert", present, "--key", missing}), kFailed,
+       "key '" + missing + "' not found"},
+      {ValidThen({"--ca", missing}), kFailed, "CA file '" + missing + "' not found"},
+      {ValidThen({"--timestamp", "http://127.0.0.1:9", "--tsa-ca", missing}), kFailed,
+       "TSA CA file '" + missing + "' not found"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.message);
+    const ProcessResult release = Release(c.arguments);
+    EXPECT_EQ(release.status, c.status) << release.err;
+    const std::string expected = c.status == kUsageError ? "corvane-release: " + c.message
+                                                         : "corvane-release: error: " + c.message;
+    EXPECT_EQ(release.err.rfind(expected, 0), 0u) << release.err;
+    EXPECT_EQ(release.err.find("Try 'corvane-release --help'.") != std::string::npos,
+              c.status == kUsageError)
+        << release.err;
+    EXPECT_TRUE(release.out.empty()) << release.out;
+  }
+  // The longest tag passes on to the next check.
+  const ProcessResult longest = Release(
+      {"--payload", payload, "--tag", std::string(32453, 'a'), "--out", out, "--pfx", missing});
+  EXPECT_EQ(longest.status, kFailed);
+  EXPECT_NE(longest.err.find("PKCS#12 file"), std::string::npos) << longest.err;
+  EXPECT_FALSE(fs::exists(folder_ / "out.exe"));
+}
+
+// Whole releases with a signer of the test's own: one trusted through --ca,
+// which is written with its summary; one whose --ca names another root, which
+// the verifier refuses and which leaves no output file.
+TEST_F(CorvaneReleaseTest, ReleasesOnlyWhatVerifies) {
+  fs::create_directory(folder_ / "signer");
+  fs::create_directory(folder_ / "stranger");
+  const TestSigner signer = MakeTestSigner(folder_ / "signer");
+  const TestSigner stranger = MakeTestSigner(folder_ / "stranger");
+
+  const fs::path out = folder_ / "dist" / "CorvaneUpdateSetup.exe";
+  const ProcessResult release =
+      Release({"--payload", (folder_ / "payload").string(), "--tag", kTag, "--out", out.string(),
+               "--cert", signer.certificate.string(), "--key", signer.key.string(), "--ca",
+               signer.certificate.string()});
+  ASSERT_EQ(release.status, 0) << release.out << release.err;
+  ASSERT_TRUE(fs::exists(out));
+  const std::string summary = release.out.substr(release.out.find("==> release stub ready"));
+  const std::string expected_lines[] = {
+      "  file:      " + out.string() + " (" + std::to_string(fs::file_size(out)) + " bytes)\n",
+      "  signed by: /CN=Corvane tagging test signer\n",
+      "  signature: SHA-256\n",
+      "  timestamp: none (the signature expires with the certificate)\n",
+      std::string("  tag:       ") + kTag + "\n",
+      "  verified:  osslsigncode verify (trusting " + signer.certificate.string() +
+          "), sbverify, corvane-tag get\n",
+  };
+  for (const std::string& line : expected_lines) {
+    EXPECT_NE(summary.find(line), std::string::npos) << line << "\n" << summary;
+  }
+  EXPECT_EQ(summary.find("TEST CERTIFICATE"), std::string::npos) << summary;
+  EXPECT_NE(release.out.find("==> signing with SHA-256\033[0m\n"), std::string::npos)
+      << release.out;
+  EXPECT_NE(release.out.find("tagged.exe: tag set (" + std::to_string(sizeof kTag - 1) + " bytes"),
+            std::string::npos)
+      << release.out;
+  // The file written is the one that verified, and the stub reads the tag.
+  EXPECT_EQ(VerifySignature(out, signer, folder_).status, 0);
+  const ProcessResult get = RunProgram(CORVANE_TAG_PATH, {"get", out.string()}, folder_);
+  EXPECT_EQ(get.out, std::string(kTag) + "\n");
+
+  const fs::path refused_out = folder_ / "refused.exe";
+  const ProcessResult refused =
+      Release({"--payload", (folder_ / "payload").string(), "--tag", kTag, "--out",
+               refused_out.string(), "--cert", signer.certificate.string(), "--key",
+               signer.key.string(), "--ca", stranger.certificate.string()});
+  EXPECT_EQ(refused.status, kFailed);
+  EXPECT_NE(refused.err.find("corvane-release: error: the tagged stub's signature does not "
+                             "verify (a certificate from a private CA needs its root named "
+                             "with --ca FILE)"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(fs::exists(refused_out));
+}
+
+// A PKCS#12 signer with a password: the password opens it (through a pipe to
+// osslsigncode, not its command line), and a wrong one is refused at signing.
+TEST_F(CorvaneReleaseTest, OpensAPasswordProtectedSigner) {
+  fs::create_directory(folder_ / "signer");
+  const TestSigner signer = MakeTestSigner(folder_ / "signer");
+  const std::string pfx = Path("signer.pfx");
+  const std::string password = "correct horse -battery";
+  ASSERT_EQ(RunProgram("openssl",
+                       {"pkcs12", "-export", "-in", signer.certificate.string(), "-inkey",
+                        signer.key.string(), "-passout", "pass:" + password, "-out", pfx},
+                       folder_)
+                .status,
+            0);
+
+  const struct {
+    std::string password;
+    int status;
+  } cases[] = {{password, 0}, {"wrong", kFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.password);
+    const fs::path out = folder_ / (c.status == 0 ? "opened.exe" : "refused.exe");
+    const ProcessResult release =
+        Release({"--payload", (folder_ / "payload").string(), "--tag", kTag, "--out", out.string(),
+                 "--pfx", pfx, "--pass", c.password, "--ca", signer.certificate.string()});
+    EXPECT_EQ(release.status, c.status) << release.out << release.err;
+    EXPECT_EQ(fs::exists(out), c.status == 0);
+    if (c.status == 0) {
+      EXPECT_NE(release.out.find("  signed by: /CN=Corvane tagging test signer\n"),
+                std::string::npos)
+          << release.out;
+    } else {
+      EXPECT_NE(release.err.find("corvane-release: error: osslsigncode could not sign the stub "
+                                 "with sha256\n"),
+                std::string::npos)
+          << release.err;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vireo::test
