@@ -60,13 +60,18 @@ runs_i386_programs() {
   return $rc
 }
 
-i386_runs_under_qemu() { grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; }
-
 # The ELF header bytes (and the bits of them that count) of a 32-bit x86 Linux
 # program, executable or shared object, as binfmt_misc matches them.
 I386_ELF_MAGIC='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
 I386_ELF_MASK='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
 QEMU_I386=/usr/bin/qemu-i386
+
+debian_codename() {
+  local codename
+  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+  [ -n "$codename" ] || die "cannot tell this Debian release's code name from /etc/os-release"
+  echo "$codename"
+}
 
 # bookworm's QEMU 7.2 runs Wine only with fixes of ours and still crashes on
 # structured exceptions; the emulator comes from the release's backports
@@ -74,8 +79,7 @@ QEMU_I386=/usr/bin/qemu-i386
 # here, and pinned so that nothing else is taken from it.
 ensure_backports_suite() {
   local codename list=/etc/apt/sources.list.d/zz-backports.sources
-  codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-  [ -n "$codename" ] || die "cannot tell this Debian release's code name from /etc/os-release"
+  codename=$(debian_codename)
   cat > /etc/apt/preferences.d/zz-backports-emulator <<PIN
 Package: *
 Pin: release n=$codename-backports
@@ -134,7 +138,7 @@ ensure_i386_programs_run() {
     die "this kernel runs no 32-bit programs, and registering QEMU's emulator for them needs root: run ./build.sh as root"
   if ! dpkg-query -W -f='${Version}' qemu-user 2>/dev/null | grep -q '^1:1[0-9]\.'; then
     ensure_backports_suite
-    local codename; codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+    local codename; codename=$(debian_codename)
     say "installing QEMU's user-mode emulator from $codename-backports"
     # bookworm's qemu-user-binfmt would hold qemu-user at 7.2.
     DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends \
