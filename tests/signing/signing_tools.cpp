@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -32,11 +33,27 @@ void Require(const ProcessResult& result, const std::string& what) {
 
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const fs::path& scratch) {
+  return RunProgramWithInput(program, arguments, scratch, {});
+}
+
+ProcessResult RunProgramWithInput(const std::string& program,
+                                  const std::vector<std::string>& arguments,
+                                  const fs::path& scratch, const std::string& input) {
   const fs::path out = scratch / "process-stdout.txt";
   const fs::path err = scratch / "process-stderr.txt";
+  // The input is written whole before the program starts: it fits the pipe.
+  int ends[2];
+  if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
+  if (input.size() > 4096 ||
+      write(ends[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    close(ends[0]);
+    close(ends[1]);
+    throw std::runtime_error("cannot write a program's input");
+  }
+  close(ends[1]);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, ends[0], 0);
   posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
 
@@ -50,6 +67,7 @@ ProcessResult RunProgram(const std::string& program, const std::vector<std::stri
   const int spawned =
       posix_spawnp(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
+  close(ends[0]);
   if (spawned != 0) throw std::runtime_error("cannot start " + program);
   int raw = 0;
   waitpid(child, &raw, 0);

@@ -20,6 +20,12 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& arguments,
                          const std::filesystem::path& scratch);
 
+// The same with `input` (at most 4 KiB) as the program's whole standard
+// input, through a pipe: how a test hands a program a secret.
+ProcessResult RunProgramWithInput(const std::string& program,
+                                  const std::vector<std::string>& arguments,
+                                  const std::filesystem::path& scratch, const std::string& input);
+
 // A self-signed certificate and its unencrypted key, as PEM files.
 struct TestSigner {
   std::filesystem::path certificate;

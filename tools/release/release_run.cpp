@@ -9,8 +9,13 @@
 #include "tools/common/file_io.h"
 #include "tools/common/sha256.h"
 #include "tools/release/pe_checksum_check.h"
+#include "tools/release/pin_source.h"
+#include "tools/release/pkcs11_key_uri.h"
+#include "tools/release/prepared_release.h"
 #include "tools/release/release_error.h"
 #include "tools/release/run_program.h"
+#include "tools/release/signed_content.h"
+#include "tools/release/token_signer.h"
 #include "tools/release/verifier_report.h"
 #include "tools/tagger/stub_tag_lookup.h"
 #include "tools/tagger/tag_commands.h"
@@ -49,6 +54,10 @@ class ScopedUmask {
 struct Signer {
   std::vector<std::string> sign_args;  // osslsigncode's signer options
   std::string test_certificate;        // the throwaway certificate; "" for a real signer
+  // The password or PIN, for osslsigncode's standard input (-readpass -).
+  std::string secret;
+  bool has_secret = false;
+  std::string key;  // where the key is, for the summary; "" for a key file
 };
 
 // The throwaway test certificate in `folder`, made afresh when missing or
@@ -76,7 +85,10 @@ Signer TestSigner(const std::string& folder) {
     }
     if (status != 0) throw ReleaseError("openssl could not make the test certificate");
   }
-  return {{"-certs", certificate, "-key", key}, certificate};
+  Signer signer;
+  signer.sign_args = {"-certs", certificate, "-key", key};
+  signer.test_certificate = certificate;
+  return signer;
 }
 
 std::string FileSha256(const std::string& path) {
@@ -86,36 +98,69 @@ std::string FileSha256(const std::string& path) {
   return digest.FinishHex();
 }
 
-}  // namespace
+// The signatures of a release, in the order they go in: the first signs,
+// the second is nested in it.
+std::vector<std::string> SignatureHashes(bool nest) {
+  return nest ? std::vector<std::string>{"sha1", "sha256"} : std::vector<std::string>{"sha256"};
+}
 
-void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
-  const std::string work = folders.build_dir + "/release";
-  fs::remove_all(work);
-  fs::create_directories(work);
-  if (RunProgram({folders.build_sh, "stub", "--payload", options.payload, "--out",
-                  work + "/unsigned.exe"}) != 0) {
-    throw ReleaseError("the stub build failed");
-  }
+std::string DescribeSignatures(const std::vector<std::string>& hashes) {
+  return hashes.size() == 2 ? "SHA-1 with a nested SHA-256" : "SHA-256";
+}
 
-  std::string ca = options.ca;
+// The signer of a one-step release, checked before anything is built: for a
+// key on a token its module, token, PIN, key and certificate.
+Signer ChooseSigner(const ReleaseOptions& options, const ReleaseFolders& folders,
+                    const std::string& work) {
   Signer signer;
-  if (!options.pfx.empty()) {
+  if (options.KeyIsOnToken()) {
+    Say("checking the key on the token");
+    signer.secret = ReadPin(options.pin_file, options.pin_env);
+    signer.has_secret = !signer.secret.empty();
+    Pkcs11KeyUri key_uri(options.key);
+    const TokenSigner token = CheckTokenSigner(options.pkcs11_module, key_uri, signer.secret,
+                                               options.cert, work + "/token-chain.pem");
+    // osslsigncode's PKCS#11 engine finds the key by the same URI; the PIN
+    // reaches it through a pipe (-readpass -), never its command line.
+    signer.sign_args = {"-pkcs11module", options.pkcs11_module, "-certs", token.chain_file,
+                        "-key", options.key};
+    if (signer.has_secret) {
+      signer.sign_args.insert(signer.sign_args.end(), {"-login", "-readpass", "-"});
+    }
+    signer.key = "key '" + token.key + "' on token '" + token.token + "' (" +
+                 options.pkcs11_module + "), certificate chain from " +
+                 (token.chain_from_token ? "the token" : options.cert);
+    std::printf("key '%s' on token '%s' signs for the certificate from %s\n", token.key.c_str(),
+                token.token.c_str(), token.chain_from_token ? "the token" : options.cert.c_str());
+  } else if (!options.pfx.empty()) {
     signer.sign_args = {"-pkcs12", options.pfx};
   } else if (!options.cert.empty()) {
     signer.sign_args = {"-certs", options.cert, "-key", options.key};
   } else {
     signer = TestSigner(folders.build_dir + "/release-test-certificate");
-    if (ca.empty()) ca = signer.test_certificate;
   }
-  std::vector<std::string> sign_args = signer.sign_args;
   // The password reaches osslsigncode through a pipe, not its command line.
-  if (options.pass_given) sign_args.insert(sign_args.end(), {"-readpass", "-"});
-  if (!options.timestamp.empty()) sign_args.insert(sign_args.end(), {"-ts", options.timestamp});
+  if (options.pass_given) {
+    signer.sign_args.insert(signer.sign_args.end(), {"-readpass", "-"});
+    signer.secret = options.pass;
+    signer.has_secret = true;
+  }
+  return signer;
+}
 
-  const std::vector<std::string> hashes = options.nest ? std::vector<std::string>{"sha1", "sha256"}
-                                                       : std::vector<std::string>{"sha256"};
-  const std::string signatures = options.nest ? "SHA-1 with a nested SHA-256" : "SHA-256";
-  Say("signing with " + signatures +
+void BuildStub(const ReleaseFolders& folders, const std::string& payload,
+               const std::string& out) {
+  if (RunProgram({folders.build_sh, "stub", "--payload", payload, "--out", out}) != 0) {
+    throw ReleaseError("the stub build failed");
+  }
+}
+
+// Signs work/unsigned.exe into work/signed.exe.
+void SignInOneStep(const ReleaseOptions& options, const Signer& signer,
+                   const std::vector<std::string>& hashes, const std::string& work) {
+  std::vector<std::string> sign_args = signer.sign_args;
+  if (!options.timestamp.empty()) sign_args.insert(sign_args.end(), {"-ts", options.timestamp});
+  Say("signing with " + DescribeSignatures(hashes) +
       (options.timestamp.empty() ? "" : ", time-stamped by " + options.timestamp) +
       (signer.test_certificate.empty() ? "" : " (TEST CERTIFICATE — not for distribution)"));
   std::string input = work + "/unsigned.exe";
@@ -128,8 +173,8 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
     const std::string signed_file = work + "/signed-" + hash + ".exe";
     argv.insert(argv.end(), {"-in", input, "-out", signed_file});
     const std::string report = work + "/sign-" + hash + ".txt";
-    const int status = options.pass_given ? RunProgramWithInput(argv, options.pass, report)
-                                          : RunProgram(argv, report);
+    const int status = signer.has_secret ? RunProgramWithInput(argv, signer.secret, report)
+                                         : RunProgram(argv, report);
     if (status != 0) {
       ShowReport(report);
       throw ReleaseError("osslsigncode could not sign the stub with " + hash +
@@ -141,6 +186,179 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
     nested = true;
   }
   fs::copy_file(input, work + "/signed.exe");
+}
+
+// Builds the stub and hands over what the signing machine signs.
+void Prepare(const ReleaseOptions& options, const ReleaseFolders& folders,
+             const std::string& work) {
+  PreparedRelease prepared;
+  prepared.hashes = SignatureHashes(options.nest);
+  const std::string stub = work + "/" + prepared.stub;
+  BuildStub(folders, options.payload, stub);
+  Say("extracting the data to sign (" + DescribeSignatures(prepared.hashes) + ")");
+  for (const std::string& hash : prepared.hashes) {
+    const std::string report = work + "/extract-" + hash + ".txt";
+    if (RunProgram({"osslsigncode", "extract-data", "-h", hash, "-in", stub, "-out",
+                    work + "/" + DataFileName(hash)},
+                   report) != 0) {
+      ShowReport(report);
+      throw ReleaseError("osslsigncode could not extract the data to sign with " + hash);
+    }
+  }
+  prepared.stub_sha256 = FileSha256(stub);
+
+  // The manifest goes last, once everything it names is in place: a folder
+  // with a manifest is a whole preparation.
+  const fs::path folder = options.prepare;
+  fs::create_directories(folder);
+  fs::remove(folder / kManifestName);
+  tools::WriteFileAtomically(folder / prepared.stub, tools::ReadWholeFile(stub));
+  for (const std::string& hash : prepared.hashes) {
+    tools::WriteFileAtomically(folder / DataFileName(hash),
+                               tools::ReadWholeFile(work + "/" + DataFileName(hash)));
+  }
+  const std::string manifest = FormatManifest(prepared, options.prepare);
+  tools::WriteFileAtomically(folder / kManifestName,
+                             std::vector<uint8_t>(manifest.begin(), manifest.end()));
+
+  Say("prepared for signing on another machine");
+  std::printf("  stub:      %s (sha256 %s)\n", (folder / prepared.stub).c_str(),
+              prepared.stub_sha256.c_str());
+  for (const std::string& hash : prepared.hashes) {
+    std::printf("  to sign:   %s (%s)\n", (folder / DataFileName(hash)).c_str(), hash.c_str());
+  }
+  std::printf("  manifest:  %s (what to run on the signing machine, and --attach here)\n",
+              (folder / kManifestName).c_str());
+}
+
+// Attaches the signatures made from a prepared folder to its stub, into
+// work/signed.exe; each must sign exactly the data prepared from that stub.
+// Returns the hashes, in the manifest's order.
+std::vector<std::string> AttachPrepared(const ReleaseOptions& options, const std::string& ca,
+                                        const std::string& work) {
+  const fs::path folder = options.prepared;
+  const std::string manifest_path = (folder / kManifestName).string();
+  std::error_code missing;
+  if (!fs::is_regular_file(manifest_path, missing)) {
+    throw ReleaseError("'" + options.prepared + "' holds no " + kManifestName +
+                       " (make it with --prepare)");
+  }
+  const PreparedRelease prepared = ParseManifest(ReadText(manifest_path), manifest_path);
+  const std::string stub = (folder / prepared.stub).string();
+  if (!fs::is_regular_file(stub, missing)) throw ReleaseError("the prepared stub '" + stub + "' is missing");
+  if (FileSha256(stub) != prepared.stub_sha256) {
+    throw ReleaseError("the prepared stub '" + stub + "' is not the one prepared (its SHA-256 " +
+                       "differs from the manifest's)");
+  }
+  if (options.attach.size() != prepared.hashes.size()) {
+    throw ReleaseError("the prepared stub takes " + std::to_string(prepared.hashes.size()) +
+                       " signature(s) (" + DescribeSignatures(prepared.hashes) + "), not " +
+                       std::to_string(options.attach.size()));
+  }
+  // Which prepared data each signature was made from, by the content it signs.
+  std::vector<std::string> by_hash(prepared.hashes.size());
+  for (const std::string& signature_file : options.attach) {
+    const SignedContent signature =
+        ReadSignedContent(tools::ReadWholeFile(signature_file), "'" + signature_file + "'");
+    if (signature.signers == 0) throw ReleaseError("'" + signature_file + "' holds no signature");
+    bool covered = false;
+    for (size_t i = 0; i < prepared.hashes.size() && !covered; ++i) {
+      const std::string data = (folder / DataFileName(prepared.hashes[i])).string();
+      if (ReadSignedContent(tools::ReadWholeFile(data), "'" + data + "'").content !=
+          signature.content) {
+        continue;
+      }
+      if (!by_hash[i].empty()) {
+        throw ReleaseError("'" + by_hash[i] + "' and '" + signature_file + "' both sign the " +
+                           prepared.hashes[i] + " data");
+      }
+      by_hash[i] = signature_file;
+      covered = true;
+    }
+    if (!covered) {
+      throw ReleaseError("'" + signature_file + "' does not sign the prepared stub (it was made " +
+                         "from other data than " + options.prepared + "'s)");
+    }
+  }
+
+  Say("attaching " + DescribeSignatures(prepared.hashes) + " signature(s) made elsewhere");
+  std::string input = stub;
+  for (size_t i = 0; i < prepared.hashes.size(); ++i) {
+    const std::string& hash = prepared.hashes[i];
+    const std::string attached = work + "/attached-" + hash + ".exe";
+    std::vector<std::string> argv = {"osslsigncode", "attach-signature"};
+    if (i > 0) argv.push_back("-nest");
+    argv.insert(argv.end(), {"-sigin", by_hash[i], "-h", hash});
+    if (!ca.empty()) argv.insert(argv.end(), {"-CAfile", ca});
+    argv.insert(argv.end(), {"-in", input, "-out", attached});
+    const std::string report = work + "/attach-" + hash + ".txt";
+    // osslsigncode writes its output even when the signature does not
+    // verify: only its status counts.
+    if (RunProgram(argv, report) != 0) {
+      ShowReport(report);
+      throw ReleaseError("the signature '" + by_hash[i] +
+                         "' does not verify on the prepared stub (a certificate from a private "
+                         "CA needs its root named with --ca FILE)");
+    }
+    input = attached;
+  }
+  std::printf("%s: signed with %s\n", stub.c_str(), DescribeSignatures(prepared.hashes).c_str());
+  return prepared.hashes;
+}
+
+// Has the authority countersign every signature of work/attached.exe.
+void TimeStampAttached(const ReleaseOptions& options, const std::vector<std::string>& hashes,
+                       const std::string& input, const std::string& output,
+                       const std::string& work) {
+  Say("time-stamping by " + options.timestamp);
+  std::string from = input;
+  for (size_t index = 0; index < hashes.size(); ++index) {
+    const std::string to = work + "/time-stamped-" + std::to_string(index) + ".exe";
+    const std::string report = work + "/time-stamp-" + std::to_string(index) + ".txt";
+    if (RunProgram({"osslsigncode", "add", "-ts", options.timestamp, "-index",
+                    std::to_string(index), "-in", from, "-out", to},
+                   report) != 0) {
+      ShowReport(report);
+      throw ReleaseError("osslsigncode could not time-stamp the " + hashes[index] +
+                         " signature (is the time-stamping authority " + options.timestamp +
+                         " reachable?)");
+    }
+    from = to;
+  }
+  fs::copy_file(from, output);
+}
+
+}  // namespace
+
+void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
+  const std::string work = folders.build_dir + "/release";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  if (options.mode == ReleaseMode::kPrepare) {
+    Prepare(options, folders, work);
+    return;
+  }
+
+  std::string ca = options.ca;
+  std::vector<std::string> hashes;
+  Signer signer;
+  if (options.mode == ReleaseMode::kAttach) {
+    hashes = AttachPrepared(options, ca, work);
+    const std::string attached = work + "/attached-" + hashes.back() + ".exe";
+    if (options.timestamp.empty()) {
+      fs::copy_file(attached, work + "/signed.exe");
+    } else {
+      TimeStampAttached(options, hashes, attached, work + "/signed.exe", work);
+    }
+    signer.key = "attached from " + options.prepared;
+  } else {
+    hashes = SignatureHashes(options.nest);
+    signer = ChooseSigner(options, folders, work);
+    if (!signer.test_certificate.empty() && ca.empty()) ca = signer.test_certificate;
+    BuildStub(folders, options.payload, work + "/unsigned.exe");
+    SignInOneStep(options, signer, hashes, work);
+  }
+  const std::string signatures = DescribeSignatures(hashes);
 
   Say("tagging");
   const std::string tagged = work + "/tagged.exe";
@@ -189,7 +407,7 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
   // malformed section table shows only here. It checks SHA-256 signatures
   // alone, so a SHA-1 first signature (--nest) is left to osslsigncode.
   std::string second_check = "sbverify";
-  if (!options.nest) {
+  if (hashes.size() == 1) {
     std::string anchor = ca;
     if (anchor.empty()) {
       // Trusted through the system's bundle: sbverify takes one certificate,
@@ -237,6 +455,7 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
   std::printf("  sha256:    %s\n", FileSha256(options.out).c_str());
   std::printf("  signed by: %s\n", verified.signer.c_str());
   std::printf("  signature: %s\n", signatures.c_str());
+  if (!signer.key.empty()) std::printf("  key:       %s\n", signer.key.c_str());
   if (!options.timestamp.empty()) {
     std::printf("  timestamp: %s (%s)\n", verified.time_stamp.c_str(), options.timestamp.c_str());
   } else {
