@@ -10,6 +10,11 @@
 #                      [--pass P] [--ca F] [--timestamp URL [--tsa-ca F]] [--nest]
 #                                                a signed (time-stamped, dual-signed),
 #                                                tagged, verified stub (corvane-release)
+#   ./build.sh release ... --pkcs11-module F --key 'pkcs11:...' [--pin-file F | --pin-env N]
+#                                                the same, signed with a key on a token
+#   ./build.sh release --prepare DIR --payload DIR [--nest]
+#   ./build.sh release --attach SIG --prepared DIR --tag TAG --out FILE.exe [...]
+#                                                signed on another machine, in two steps
 #   ./build.sh bench [--quick]                   the whole-run benchmark
 #   ./build.sh bench-limit                       the largest payload a 32-bit stub unpacks
 #   ./build.sh bench-server [--seconds S]        the tagging server against a static file
@@ -38,6 +43,7 @@ PACKAGES=(
   googletest 7zip dpkg-dev xz-utils tar
   xvfb xauth fonts-wine fonts-dejavu-core netpbm
   openssl libssl-dev osslsigncode sbsigntool ca-certificates
+  libp11-kit-dev libengine-pkcs11-openssl softhsm2 opensc
   libboost-dev nginx curl wrk systemd
 )
 

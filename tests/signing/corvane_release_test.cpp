@@ -66,7 +66,9 @@ TEST_F(CorvaneReleaseTest, HelpNamesEveryOption) {
   EXPECT_EQ(help.status, 0);
   for (const char* option :
        {"--payload DIR", "--tag TAG", "--out FILE.exe", "--cert FILE", "--key FILE", "--pfx FILE",
-        "--pass PASS", "--ca FILE", "--timestamp URL", "--tsa-ca FILE", "--nest", "Exit status"}) {
+        "--pass PASS", "--ca FILE", "--timestamp URL", "--tsa-ca FILE", "--nest",
+        "--pkcs11-module FILE", "--key URI", "--pin-file FILE", "--pin-env NAME", "--prepare DIR",
+        "--attach SIGNATURE", "--prepared DIR", "Exit status"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(help.err.empty()) << help.err;
@@ -84,6 +86,7 @@ TEST_F(CorvaneReleaseTest, MistakesAreRefusedBeforeTheBuild) {
   const std::string out = (folder_ / "out.exe").string();
   const std::string present = Path("present.pem");
   const std::string missing = Path("missing.pem");
+  const std::string token_key = "pkcs11:token=release;object=signer;type=private";
   const struct {
     std::vector<std::string> arguments;
     int status;
@@ -106,6 +109,53 @@ TEST_F(CorvaneReleaseTest, MistakesAreRefusedBeforeTheBuild) {
       {ValidThen({"--timestamp", "timestamp.example.com"}), kUsageError,
        "--timestamp takes the time-stamping authority's http:// or https:// URL"},
       {ValidThen({"--tsa-ca", present}), kUsageError, "--tsa-ca goes with --timestamp"},
+      // A key on a token, and its PIN.
+      {ValidThen({"--key", token_key}), kUsageError,
+       "a key URI (--key pkcs11:...) needs --pkcs11-module FILE, the token's module"},
+      {ValidThen({"--key", token_key, "--pkcs11-module", present, "--pass", "1234"}), kUsageError,
+       "--pass does not go with a key on a token: give its PIN with --pin-file FILE (- for "
+       "standard input) or --pin-env NAME, never on the command line"},
+      {ValidThen({"--key", token_key + "?pin-value=1234", "--pkcs11-module", present}),
+       kUsageError,
+       "the key URI carries a PIN (pin-value or pin-source): give the PIN with --pin-file FILE or "
+       "--pin-env NAME, never on the command line"},
+      {ValidThen({"--key", token_key + "?pin-source=file:" + present, "--pkcs11-module", present}),
+       kUsageError, "the key URI carries a PIN (pin-value or pin-source)"},
+      {ValidThen({"--key", "pkcs11:token=t;object=%zz", "--pkcs11-module", present}), kUsageError,
+       "the key URI 'pkcs11:token=t;object=%zz' is not a PKCS#11 URI (RFC 7512): "},
+      {ValidThen({"--key", "pkcs11:token=t;object=k;type=cert", "--pkcs11-module", present}),
+       kUsageError, "the key URI 'pkcs11:token=t;object=k;type=cert' names no private key"},
+      {ValidThen({"--key", token_key, "--pkcs11-module", present, "--pfx", present}), kUsageError,
+       "use either --pfx, or --key with its certificate"},
+      {ValidThen({"--key", token_key, "--pkcs11-module", present, "--pin-file", present,
+                  "--pin-env", "PIN"}),
+       kUsageError, "use either --pin-file or --pin-env"},
+      {ValidThen({"--pkcs11-module", present, "--cert", present, "--key", present}), kUsageError,
+       "--pkcs11-module goes with a key URI (--key 'pkcs11:...')"},
+      {ValidThen({"--pin-env", "PIN", "--cert", present, "--key", present}), kUsageError,
+       "--pin-file and --pin-env go with a key on a token (--key 'pkcs11:...')"},
+      // Signing on another machine.
+      {{"--prepare", Path("prepared"), "--payload", payload, "--tag", kTag}, kUsageError,
+       "--prepare takes --payload and --nest only: the signing machine signs, and --attach takes "
+       "--tag, --out, --ca and --timestamp"},
+      {{"--prepare", Path("prepared"), "--payload", payload, "--pfx", present}, kUsageError,
+       "--prepare takes --payload and --nest only"},
+      {{"--prepare", Path("prepared")}, kUsageError, "--payload DIR is required"},
+      {{"--prepare", Path("prepared"), "--attach", present, "--prepared", folder_.string()},
+       kUsageError, "--prepare makes what --attach takes back: use them in two runs"},
+      {{"--attach", present, "--tag", kTag, "--out", out}, kUsageError,
+       "--attach SIGNATURE and --prepared DIR go together"},
+      {{"--prepared", folder_.string(), "--tag", kTag, "--out", out}, kUsageError,
+       "--attach SIGNATURE and --prepared DIR go together"},
+      {{"--attach", present, "--prepared", folder_.string(), "--tag", kTag, "--out", out, "--nest"},
+       kUsageError,
+       "--attach takes the stub and its signing from --prepared DIR: no --payload, --nest or "
+       "signer"},
+      {{"--attach", present, "--prepared", folder_.string(), "--tag", kTag, "--out", out,
+        "--payload", payload},
+       kUsageError, "--attach takes the stub and its signing from --prepared DIR"},
+      {{"--attach", present, "--prepared", folder_.string(), "--out", out}, kUsageError,
+       "--tag TAG is required"},
       // What the options name.
       {{"--payload", Path("no-payload"), "--tag", kTag, "--out", out},
        kFailed,
@@ -128,6 +178,18 @@ TEST_F(CorvaneReleaseTest, MistakesAreRefusedBeforeTheBuild) {
       {ValidThen({"--ca", missing}), kFailed, "CA file '" + missing + "' not found"},
       {ValidThen({"--timestamp", "http://127.0.0.1:9", "--tsa-ca", missing}), kFailed,
        "TSA CA file '" + missing + "' not found"},
+      {ValidThen({"--key", token_key, "--pkcs11-module", missing}), kFailed,
+       "PKCS#11 module '" + missing + "' not found"},
+      {ValidThen({"--key", token_key, "--pkcs11-module", present, "--cert", missing}), kFailed,
+       "certificate '" + missing + "' not found"},
+      {ValidThen({"--key", token_key, "--pkcs11-module", present, "--pin-file", missing}), kFailed,
+       "PIN file '" + missing + "' not found"},
+      {{"--attach", present, "--prepared", Path("no-folder"), "--tag", kTag, "--out", out},
+       kFailed, "prepared folder '" + Path("no-folder") + "' not found"},
+      {{"--attach", missing, "--prepared", folder_.string(), "--tag", kTag, "--out", out},
+       kFailed, "signature '" + missing + "' not found"},
+      {{"--attach", present, "--prepared", folder_.string(), "--tag", "a\"b", "--out", out},
+       kFailed, "the tag contains a double quote"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
