@@ -1,7 +1,8 @@
 // Stubs signed by osslsigncode and tagged by corvane-tag at build time, run
 // under Wine: the tag inside a real Authenticode signature reaches the child,
 // "&silent" selects a silent install, and the file name's referral code is
-// appended to it, also for a stub downloaded from corvane-tag serve.
+// appended to it, also for a stub downloaded from corvane-tag serve and for
+// releases signed through a token.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -107,6 +108,20 @@ TEST_F(ServedStub, TheReferralNameOfADownloadReachesTheChild) {
   EXPECT_EQ(run.exit_code, 0u);
   EXPECT_EQ(ChildLine(run), std::wstring(L"setup.exe /installsource taggedmi /install \"") +
                                 kTestTag + L"&referral=ACS219\"");
+}
+
+// Signed through a key on a SoftHSM2 token by corvane-release, in one step
+// and in two (token_release.sh), and tagged by it.
+using TokenSignedStub = SignedStubEndToEnd;
+
+TEST_F(TokenSignedStub, TheTagOfATokenSignedReleaseReachesTheChild) {
+  for (const wchar_t* artefact : {L"token\\token-one-step.exe", L"token\\token-two-step.exe"}) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(artefact)));
+    const StubRun run = runner_.Run(Download(artefact, L"CorvaneUpdateSetup.exe"));
+    EXPECT_EQ(run.exit_code, 0u);
+    EXPECT_EQ(ChildLine(run), std::wstring(L"setup.exe /installsource taggedmi /install \"") +
+                                  kTestTag + L"&referral=none\"");
+  }
 }
 
 }  // namespace

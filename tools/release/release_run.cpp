@@ -350,7 +350,8 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
     } else {
       TimeStampAttached(options, hashes, attached, work + "/signed.exe", work);
     }
-    signer.key = "attached from " + options.prepared;
+    signer.key = "on another machine; signature(s) attached to the stub prepared in " +
+                 options.prepared;
   } else {
     hashes = SignatureHashes(options.nest);
     signer = ChooseSigner(options, folders, work);
