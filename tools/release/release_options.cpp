@@ -226,6 +226,11 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& args) {
     }
   } else {
     CheckSigner(options);
+    // p11-kit takes a relative module path as one in its own module folder,
+    // osslsigncode as one in the library search path: neither is meant.
+    if (!options.pkcs11_module.empty()) {
+      options.pkcs11_module = fs::absolute(options.pkcs11_module).string();
+    }
   }
   CheckVerification(options);
   return options;
