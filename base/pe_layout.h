@@ -80,8 +80,13 @@ struct OptionalHeaderLayout {
 };
 
 constexpr OptionalHeaderLayout kPe32Layout = {
-    kPe32Magic,           kDirectoryCountField, kDataDirectories, kCertificateEntryField,
-    kPe32OptionalHeaderSize, kPe32NtHeadersSize, kCertificateTableOffsetField};
+    kPe32Magic,
+    kDirectoryCountField,
+    kDataDirectories,
+    kCertificateEntryField,
+    kPe32OptionalHeaderSize,
+    kPe32NtHeadersSize,
+    kCertificateTableOffsetField};
 constexpr OptionalHeaderLayout kPe32PlusLayout = {
     kPe32PlusMagic,
     kPe32PlusDirectoryCountField,

@@ -44,8 +44,9 @@ LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
   const size_t optional_size = Read16(file, pe_headers + pe::kOptionalHeaderSizeField);
   const size_t optional = pe_headers + pe::kOptionalHeader;
   const pe::OptionalHeaderLayout* layout =
-      file.size() - optional < 2 ? nullptr
-                                 : pe::OptionalHeaderLayoutFor(Read16(file, optional + pe::kMagicField));
+      file.size() - optional < 2
+          ? nullptr
+          : pe::OptionalHeaderLayoutFor(Read16(file, optional + pe::kMagicField));
   // The fields read below lie before the data directories.
   if (!layout || optional_size < layout->data_directories ||
       file.size() - optional < optional_size) {
