@@ -18,3 +18,14 @@ require_installed() {
     command -v "$program" >/dev/null || die "$program is not installed (./build.sh setup installs it)"
   done
 }
+
+# The raw measurements a report is written from (corvane-bench-stats), one
+# figure a line: "SERIES KEY=VALUE". The script names its file in MEASUREMENTS.
+# record SERIES KEY=VALUE...: figures the script took or knows itself.
+record() {
+  local series=$1 figure; shift
+  for figure; do printf '%s %s\n' "$series" "$figure"; done >> "$MEASUREMENTS"
+}
+# record_output SERIES: the key=value lines of a measuring program's output,
+# on stdin.
+record_output() { tr -d '\r' | sed -n "s|^[A-Za-z0-9_]*=|$1 &|p" >> "$MEASUREMENTS"; }
