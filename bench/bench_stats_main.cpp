@@ -85,10 +85,9 @@ int MeasurementCommand(const std::string& command, const std::vector<std::string
   } else {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    out = vireo::bench::TagServerReport(
-        measurements, [&](const std::string& name) {
-          return ReadFile(name.empty() || name[0] == '/' ? name : folder + name);
-        });
+    out = vireo::bench::TagServerReport(measurements, [&](const std::string& name) {
+      return ReadFile(name.empty() || name[0] == '/' ? name : folder + name);
+    });
   }
   std::fputs(out.c_str(), stdout);
   return 0;

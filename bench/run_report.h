@@ -17,6 +17,8 @@
 //   variant/NAME   once per decoder flag set, in the report's order: flags,
 //              and same_code_as when its decoder code is another's
 //   payload-bench/NAME   payload-bench.exe's output, the variants' rounds
+//                        (the current variant's last run gives the tar
+//                        image's size, its member count and the heap peak)
 //   payload-bench-host   payload-bench-host's output
 //   whole-run/NAME       bench-run.exe of the stub (the current variant's,
 //                        and the fastest's)

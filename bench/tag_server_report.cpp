@@ -93,8 +93,8 @@ std::string TagServerReport(const MeasurementFile& runs, const FileReader& read_
             Fixed(s.requests_per_second, 1) + " | " + Fixed(t.requests_per_second, 1) + " | " +
             Fixed(s.megabytes_per_second, 0) + " | " + Fixed(t.megabytes_per_second, 0) + " | " +
             Share(t.requests_per_second, s.requests_per_second) + ", " +
-            Share(t.megabytes_per_second, s.megabytes_per_second) + " | " + Latencies(s) +
-            " | " + Latencies(t) + " | " + ceiling.memory + " / " + run.memory + " |\n";
+            Share(t.megabytes_per_second, s.megabytes_per_second) + " | " + Latencies(s) + " | " +
+            Latencies(t) + " | " + ceiling.memory + " / " + run.memory + " |\n";
   }
   text +=
       "\n| Stub | Bytes | Server peak after load (VmHWM) | Server peak after all runs (VmHWM) | "
