@@ -27,22 +27,10 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
-[ $# -ge 1 ] || die "usage: tag_server_bench.sh HOST_BUILD [--seconds S] [--small-mb M] [--large-mb M] [--clients LIST]"
-HOST=$(cd "$1" && pwd); shift
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 SECONDS_EACH=5 SMALL_MB=1 LARGE_MB=175 CLIENTS="1 16 64"
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --seconds) SECONDS_EACH=${2:?--seconds needs a number}; shift 2;;
-    --small-mb) SMALL_MB=${2:?--small-mb needs a number}; shift 2;;
-    --large-mb) LARGE_MB=${2:?--large-mb needs a number}; shift 2;;
-    --clients) CLIENTS=${2:?--clients needs a list}; shift 2;;
-    *) die "unknown option '$1'";;
-  esac
-done
-TAGGER="$HOST/tools/corvane-tag"
-IMAGE_MAKER="$HOST/bench/tag-bench-image"
-STATS="$HOST/bench/corvane-bench-stats"
+host_arguments "usage: tag_server_bench.sh HOST_BUILD [--seconds S] [--small-mb M] [--large-mb M] [--clients LIST]" \
+  --seconds=SECONDS_EACH --small-mb=SMALL_MB --large-mb=LARGE_MB --clients=CLIENTS -- "$@"
 require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER" "$STATS"
 require_installed wrk curl osslsigncode openssl
 
