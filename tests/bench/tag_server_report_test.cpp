@@ -6,9 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "bench/measurement_file.h"
 #include "bench/wrk_output.h"
@@ -92,89 +92,67 @@ TEST(WrkOutput, FiguresInFixedUnits) {
   }
 }
 
-const char kMeasurements[] = R"run(machine cores=2
-run/1MB-static-1 stub=1 MB
-run/1MB-static-1 mode=static
-run/1MB-static-1 clients=1
-run/1MB-static-1 wrk=wrk-1 MB-static-1.txt
-run/1MB-static-1 rss_kb=8268
-run/1MB-static-1 anon_kb=944
-run/1MB-tagged-1 stub=1 MB
-run/1MB-tagged-1 mode=tagged
-run/1MB-tagged-1 clients=1
-run/1MB-tagged-1 wrk=wrk-1 MB-tagged-1.txt
-run/1MB-tagged-1 rss_kb=8268
-run/1MB-tagged-1 anon_kb=944
-run/1MB-fresh-1 stub=1 MB
-run/1MB-fresh-1 mode=fresh
-run/1MB-fresh-1 clients=1
-run/1MB-fresh-1 wrk=wrk-1 MB-fresh-1.txt
-run/1MB-fresh-1 rss_kb=9256
-run/1MB-fresh-1 anon_kb=1932
-run/1MB-static-4 stub=1 MB
-run/1MB-static-4 mode=static
-run/1MB-static-4 clients=4
-run/1MB-static-4 wrk=wrk-1 MB-static-4.txt
-run/1MB-static-4 rss_kb=9284
-run/1MB-static-4 anon_kb=1960
-run/1MB-tagged-4 stub=1 MB
-run/1MB-tagged-4 mode=tagged
-run/1MB-tagged-4 clients=4
-run/1MB-tagged-4 wrk=wrk-1 MB-tagged-4.txt
-run/1MB-tagged-4 rss_kb=9296
-run/1MB-tagged-4 anon_kb=2000
-run/1MB-fresh-4 stub=1 MB
-run/1MB-fresh-4 mode=fresh
-run/1MB-fresh-4 clients=4
-run/1MB-fresh-4 wrk=wrk-1 MB-fresh-4.txt
-run/1MB-fresh-4 rss_kb=9324
-run/1MB-fresh-4 anon_kb=2010
-run/20MB-static-1 stub=20 MB
-run/20MB-static-1 mode=static
-run/20MB-static-1 clients=1
-run/20MB-static-1 wrk=wrk-20 MB-static-1.txt
-run/20MB-static-1 rss_kb=8268
-run/20MB-static-1 anon_kb=952
-run/20MB-tagged-1 stub=20 MB
-run/20MB-tagged-1 mode=tagged
-run/20MB-tagged-1 clients=1
-run/20MB-tagged-1 wrk=wrk-20 MB-tagged-1.txt
-run/20MB-tagged-1 rss_kb=8268
-run/20MB-tagged-1 anon_kb=952
-run/20MB-fresh-1 stub=20 MB
-run/20MB-fresh-1 mode=fresh
-run/20MB-fresh-1 clients=1
-run/20MB-fresh-1 wrk=wrk-20 MB-fresh-1.txt
-run/20MB-fresh-1 rss_kb=8396
-run/20MB-fresh-1 anon_kb=1084
-stub/1MB stub=1 MB
-stub/1MB bytes=1001920
-stub/1MB peak_after_load_kb=8268
-stub/1MB peak_after_all_kb=9544
-stub/20MB stub=20 MB
-stub/20MB bytes=20001728
-stub/20MB peak_after_load_kb=8268
-stub/20MB peak_after_all_kb=9444
-)run";
+// One wrk run as the script records it, with wrk's report of it.
+struct WrkRun {
+  const char* stub;
+  const char* mode;
+  const char* clients;
+  const char* requests;
+  const char* transfer;
+  const char* p50;
+  const char* p90;
+  const char* p99;
+  const char* rss_kb;
+  const char* anon_kb;
+
+  std::string File() const {
+    return std::string("wrk-") + stub + "-" + mode + "-" + clients + ".txt";
+  }
+};
 
 // One stub at one and four clients, one at one client only; a static run
 // that served nothing divides by nothing.
-const std::map<std::string, std::string> kWrkFiles = {
-    {"wrk-1 MB-static-1.txt", Wrk("868.10", "870.42MB", "1.11ms", "1.25ms", "3.84ms")},
-    {"wrk-1 MB-tagged-1.txt", Wrk("871.40", "874.01MB", "1.09ms", "1.25ms", "5.06ms")},
-    {"wrk-1 MB-fresh-1.txt", Wrk("520.00", "522.33MB", "1.70ms", "3.22ms", "7.55ms")},
-    {"wrk-1 MB-static-4.txt", Wrk("936.25", "0.91GB", "529.00us", "620.00us", "990.00us")},
-    {"wrk-1 MB-tagged-4.txt", Wrk("0.00", "0.00B", "0.00us", "0.00us", "0.00us")},
-    {"wrk-1 MB-fresh-4.txt", Wrk("694.00", "512.00KB", "22.73ms", "27.63ms", "37.86ms")},
-    {"wrk-20 MB-static-1.txt", Wrk("0.00", "0.00B", "1.11s", "2.38s", "1.50m")},
-    {"wrk-20 MB-tagged-1.txt", Wrk("26.40", "529.13MB", "37.12ms", "61.78ms", "121.75ms")},
-    {"wrk-20 MB-fresh-1.txt", Wrk("17.50", "350.00MB", "980.09ms", "2.64s", "4.35s")},
+const WrkRun kRuns[] = {
+    {"1 MB", "static", "1", "868.10", "870.42MB", "1.11ms", "1.25ms", "3.84ms", "8268", "944"},
+    {"1 MB", "tagged", "1", "871.40", "874.01MB", "1.09ms", "1.25ms", "5.06ms", "8268", "944"},
+    {"1 MB", "fresh", "1", "520.00", "522.33MB", "1.70ms", "3.22ms", "7.55ms", "9256", "1932"},
+    {"1 MB", "static", "4", "936.25", "0.91GB", "529.00us", "620.00us", "990.00us", "9284", "1960"},
+    {"1 MB", "tagged", "4", "0.00", "0.00B", "0.00us", "0.00us", "0.00us", "9296", "2000"},
+    {"1 MB", "fresh", "4", "694.00", "512.00KB", "22.73ms", "27.63ms", "37.86ms", "9324", "2010"},
+    {"20 MB", "static", "1", "0.00", "0.00B", "1.11s", "2.38s", "1.50m", "8268", "952"},
+    {"20 MB", "tagged", "1", "26.40", "529.13MB", "37.12ms", "61.78ms", "121.75ms", "8268", "952"},
+    {"20 MB", "fresh", "1", "17.50", "350.00MB", "980.09ms", "2.64s", "4.35s", "8396", "1084"},
 };
 
+// The measurement file of kRuns and their stubs, in the script's series.
+std::string Measurements() {
+  std::string text = "machine cores=2\n";
+  for (const WrkRun& run : kRuns) {
+    std::string series = std::string("run/") + run.stub + "-" + run.mode + "-" + run.clients;
+    series.erase(series.find(' '), 1);
+    for (const auto& [key, value] : {std::pair<const char*, std::string>{"stub", run.stub},
+                                     {"mode", run.mode},
+                                     {"clients", run.clients},
+                                     {"wrk", run.File()},
+                                     {"rss_kb", run.rss_kb},
+                                     {"anon_kb", run.anon_kb}}) {
+      text += series + " " + key + "=" + value + "\n";
+    }
+  }
+  return text +
+         "stub/1MB stub=1 MB\nstub/1MB bytes=1001920\nstub/1MB peak_after_load_kb=8268\n"
+         "stub/1MB peak_after_all_kb=9544\n"
+         "stub/20MB stub=20 MB\nstub/20MB bytes=20001728\nstub/20MB peak_after_load_kb=8268\n"
+         "stub/20MB peak_after_all_kb=9444\n";
+}
+
+const std::string kMeasurements = Measurements();
+
 std::string ReadWrkFile(const std::string& name) {
-  const auto file = kWrkFiles.find(name);
-  if (file == kWrkFiles.end()) throw std::runtime_error("no file " + name);
-  return file->second;
+  for (const WrkRun& run : kRuns) {
+    if (run.File() == name) return Wrk(run.requests, run.transfer, run.p50, run.p90, run.p99);
+  }
+  throw std::runtime_error("no file " + name);
 }
 
 const char kReport[] =
