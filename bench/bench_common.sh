@@ -5,14 +5,20 @@ BENCH_SCRIPT=$(basename "$0")
 die() { printf '%s: %s\n' "$BENCH_SCRIPT" "$*" >&2; exit 1; }
 say() { printf '\033[1m--> %s\033[0m\n' "$*" >&2; }
 
-# host_arguments USAGE --NAME=VARIABLE... -- ARGUMENT...: the command line of
-# a benchmark of the host tree, HOST_BUILD [--NAME VALUE]...: HOST and the
-# paths of its programs (host_programs) from the first argument, and each
-# option's VALUE into its VARIABLE. Dies with USAGE when HOST_BUILD is missing.
+# host_arguments USAGE --NAME=VARIABLE=DEFAULT... -- ARGUMENT...: the command
+# line of a benchmark of the host tree, HOST_BUILD [--NAME VALUE]...: HOST and
+# the paths of its programs (host_programs) from the first argument, and each
+# option's VALUE, or else its DEFAULT, into its VARIABLE. Dies with USAGE when
+# HOST_BUILD is missing.
 host_arguments() {
-  local usage=$1; shift
+  local usage=$1 option; shift
   local -A variable_of
-  while [ "$1" != -- ]; do variable_of[${1%%=*}]=${1#*=}; shift; done
+  while [ "$1" != -- ]; do
+    option=${1#*=}
+    variable_of[${1%%=*}]=${option%%=*}
+    printf -v "${option%%=*}" '%s' "${option#*=}"
+    shift
+  done
   shift
   [ $# -ge 1 ] || die "$usage"
   HOST=$(cd "$1" && pwd); shift

@@ -15,9 +15,8 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
-MB=175 FILES=73 RUNS=1
 host_arguments "usage: pack_bench.sh HOST_BUILD [--mb M] [--files N] [--runs R]" \
-  --mb=MB --files=FILES --runs=RUNS -- "$@"
+  --mb=MB=175 --files=FILES=73 --runs=RUNS=1 -- "$@"
 require_built "build the host tree first" "$PACKER" "$GENERATOR" "$STATS"
 
 WORK="$HOST/pack-bench"

@@ -17,9 +17,8 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
-MB=175 STUBS=10 RUNS=3
 host_arguments "usage: tag_bench.sh HOST_BUILD [--mb M] [--stubs N] [--runs R]" \
-  --mb=MB --stubs=STUBS --runs=RUNS -- "$@"
+  --mb=MB=175 --stubs=STUBS=10 --runs=RUNS=3 -- "$@"
 require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER" "$STATS"
 require_installed osslsigncode
 

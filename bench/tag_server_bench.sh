@@ -28,9 +28,9 @@ set -euo pipefail
 . "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-SECONDS_EACH=5 SMALL_MB=1 LARGE_MB=175 CLIENTS="1 16 64"
 host_arguments "usage: tag_server_bench.sh HOST_BUILD [--seconds S] [--small-mb M] [--large-mb M] [--clients LIST]" \
-  --seconds=SECONDS_EACH --small-mb=SMALL_MB --large-mb=LARGE_MB --clients=CLIENTS -- "$@"
+  --seconds=SECONDS_EACH=5 --small-mb=SMALL_MB=1 --large-mb=LARGE_MB=175 \
+  "--clients=CLIENTS=1 16 64" -- "$@"
 require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER" "$STATS"
 require_installed wrk curl osslsigncode openssl
 
