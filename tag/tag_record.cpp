@@ -33,13 +33,21 @@ TagRecordStatus FindCertificateTable(const uint8_t* view, uint32_t mapped_size,
   if (headers[0] != 'P' || headers[1] != 'E' || headers[2] != 0 || headers[3] != 0) {
     return TagRecordStatus::kNotPeImage;
   }
-  // A 64-bit image keeps its data directories elsewhere; only the 32-bit layout
-  // is read.
+  // Other machines than AMD64 are read with the 32-bit layout whatever their
+  // optional header says; an AMD64 image must carry the 64-bit one, whose data
+  // directories lie 16 bytes further on.
+  const pe::OptionalHeaderLayout* layout = &pe::kPe32Layout;
   if (ReadLittleEndian16(headers + pe::kMachineField) == pe::kMachineAmd64) {
-    return TagRecordStatus::kSixtyFourBitImage;
+    if (!EndsWithin(pe_headers, pe::kPe32PlusNtHeadersSize, mapped_size)) {
+      return TagRecordStatus::kNotPeImage;
+    }
+    if (ReadLittleEndian16(headers + pe::kOptionalHeader + pe::kMagicField) != pe::kPe32PlusMagic) {
+      return TagRecordStatus::kAmd64WithoutPe32Plus;
+    }
+    layout = &pe::kPe32PlusLayout;
   }
 
-  const uint32_t table = ReadLittleEndian32(headers + pe::kCertificateTableOffsetField);
+  const uint32_t table = ReadLittleEndian32(headers + layout->certificate_table_offset_field);
   if (table == 0) return TagRecordStatus::kNotSigned;
   if (static_cast<uint64_t>(table) + kMinCertificateTableSize >= mapped_size) {
     return TagRecordStatus::kTableOutsideImage;
@@ -51,7 +59,7 @@ TagRecordStatus FindCertificateTable(const uint8_t* view, uint32_t mapped_size,
   }
 
   location->offset = table;
-  location->size = ReadLittleEndian32(headers + pe::kCertificateTableSizeField);
+  location->size = ReadLittleEndian32(headers + layout->certificate_table_offset_field + 4);
   return TagRecordStatus::kFound;
 }
 

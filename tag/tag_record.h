@@ -43,10 +43,10 @@ TagRecordStatus FindTagRecord(const uint8_t* view, uint32_t mapped_size,
 // kEmptyText when the first byte is zero (or `length` is 0).
 TagRecordStatus FindTagText(const uint8_t* bytes, uint32_t length, uint32_t* text_length);
 
-// True when `view` is a PE image (any machine but AMD64, read with the 32-bit
-// optional-header layout) whose certificate table begins a DER sequence with a
-// two-byte length; stores the table's place in *location. *location is
-// unchanged on failure.
+// True when `view` is a PE image whose certificate table begins a DER sequence
+// with a two-byte length: an AMD64 image with a PE32+ optional header, or an
+// image of any other machine, read with the PE32 layout. Stores the table's
+// place in *location. *location is unchanged on failure.
 bool LookUpCertificateTable(const uint8_t* view, uint32_t mapped_size,
                             CertificateTableLocation* location);
 

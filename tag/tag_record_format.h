@@ -25,23 +25,23 @@ constexpr uint32_t kMaxTagRecordLength = 65534;
 enum class TagRecordStatus {
   kFound,
   // No certificate table in the image.
-  kNotAnExecutable,     // shorter than a DOS header, or no "MZ"
-  kNotPeImage,          // the PE headers lie outside the image or lack "PE\0\0"
-  kSixtyFourBitImage,   // machine AMD64: its data directories lie elsewhere
-  kNotSigned,           // the certificate table's offset is 0
-  kTableOutsideImage,   // the table's first 12 bytes do not lie before the image's end
-  kTableNotDerSequence, // the signed data does not start 0x30 0x82
+  kNotAnExecutable,      // shorter than a DOS header, or no "MZ"
+  kNotPeImage,           // the PE headers lie outside the image or lack "PE\0\0"
+  kAmd64WithoutPe32Plus, // machine AMD64, but no PE32+ optional header
+  kNotSigned,            // the certificate table's offset is 0
+  kTableOutsideImage,    // the table's first 12 bytes do not lie before the image's end
+  kTableNotDerSequence,  // the signed data does not start 0x30 0x82
   // A certificate table without a record.
-  kTableRunsPastImage,  // offset and size together run past the image's end
-  kTableTooSmall,       // fewer than 12 bytes, or 2 GiB or more
-  kNoTagRecord,         // no magic in the table
+  kTableRunsPastImage,   // offset and size together run past the image's end
+  kTableTooSmall,        // fewer than 12 bytes, or 2 GiB or more
+  kNoTagRecord,          // no magic in the table
   // A record the stub rejects.
-  kLengthFieldCut,      // the length field runs past the table's end
-  kZeroLength,          // the length field holds 0
-  kTextRunsPastTable,   // the tag runs past the table's end
-  kTooLong,             // the length is above kMaxTagRecordLength
-  kDoubleQuote,         // a double quote before the first zero byte
-  kEmptyText,           // a zero byte first: nothing to pass on
+  kLengthFieldCut,       // the length field runs past the table's end
+  kZeroLength,           // the length field holds 0
+  kTextRunsPastTable,    // the tag runs past the table's end
+  kTooLong,              // the length is above kMaxTagRecordLength
+  kDoubleQuote,          // a double quote before the first zero byte
+  kEmptyText,            // a zero byte first: nothing to pass on
 };
 
 // True for a status that means a record is there but the stub rejects it.

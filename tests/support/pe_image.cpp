@@ -9,11 +9,6 @@ namespace vireo::test {
 namespace {
 
 constexpr uint32_t kPeOffset = 0x80;
-constexpr uint16_t kPe32Magic = 0x010B;
-constexpr uint16_t kPe32PlusMagic = 0x020B;
-constexpr uint16_t kPe32OptionalHeaderSize = 224;
-constexpr uint16_t kPe32PlusOptionalHeaderSize = 240;
-constexpr size_t kFileHeaderEnd = 24;  // signature and file header
 
 void CheckFits(const std::vector<uint8_t>& bytes, size_t offset, size_t size) {
   if (offset > bytes.size() || size > bytes.size() - offset) {
@@ -55,34 +50,32 @@ uint32_t PeHeaderOffset(const std::vector<uint8_t>& pe) {
   return offset;
 }
 
-size_t CertificateEntryOffset(const std::vector<uint8_t>& pe) {
-  const size_t headers = PeHeaderOffset(pe);
-  switch (ReadLe16(pe, headers + kOptionalHeaderMagicField)) {
-    case kPe32Magic:
-      return headers + kCertificateEntryPe32;
-    case kPe32PlusMagic:
-      return headers + kCertificateEntryPe32Plus;
-    default:
-      throw std::invalid_argument("unknown optional header magic");
-  }
+size_t CertificateEntryOffset(const std::vector<uint8_t>& image) {
+  const size_t headers = PeHeaderOffset(image);
+  const pe::OptionalHeaderLayout* layout =
+      pe::OptionalHeaderLayoutFor(ReadLe16(image, headers + kOptionalHeaderMagicField));
+  if (!layout) throw std::invalid_argument("unknown optional header magic");
+  return headers + layout->certificate_table_offset_field;
 }
 
 std::vector<uint8_t> MakeMinimalPe(uint16_t machine) {
-  const bool plus = machine == kMachineAmd64;
-  const uint16_t optional_size = plus ? kPe32PlusOptionalHeaderSize : kPe32OptionalHeaderSize;
-  std::vector<uint8_t> pe(kPeOffset + kFileHeaderEnd + optional_size, 0);
-  pe[0] = 'M';
-  pe[1] = 'Z';
-  WriteLe32(pe, 60, kPeOffset);
-  pe[kPeOffset] = 'P';
-  pe[kPeOffset + 1] = 'E';
-  WriteLe16(pe, kPeOffset + kMachineField, machine);
-  WriteLe16(pe, kPeOffset + 20, optional_size);
-  WriteLe16(pe, kPeOffset + 22, plus ? 0x0022 : 0x0102);  // executable; large-address or 32-bit
-  WriteLe16(pe, kPeOffset + kOptionalHeaderMagicField, plus ? kPe32PlusMagic : kPe32Magic);
+  const pe::OptionalHeaderLayout& layout =
+      machine == kMachineAmd64 ? pe::kPe32PlusLayout : pe::kPe32Layout;
+  std::vector<uint8_t> image(kPeOffset + layout.nt_headers_size, 0);
+  image[0] = 'M';
+  image[1] = 'Z';
+  WriteLe32(image, pe::kPeHeaderOffsetField, kPeOffset);
+  image[kPeOffset] = 'P';
+  image[kPeOffset + 1] = 'E';
+  WriteLe16(image, kPeOffset + kMachineField, machine);
+  WriteLe16(image, kPeOffset + pe::kOptionalHeaderSizeField,
+            static_cast<uint16_t>(layout.full_size));
+  // Executable; large-address aware (PE32+) or 32-bit.
+  WriteLe16(image, kPeOffset + 22, machine == kMachineAmd64 ? 0x0022 : 0x0102);
+  WriteLe16(image, kPeOffset + kOptionalHeaderMagicField, layout.magic);
   // NumberOfRvaAndSizes: all 16 data directories are present.
-  WriteLe32(pe, kPeOffset + kFileHeaderEnd + (plus ? 108 : 92), 16);
-  return pe;
+  WriteLe32(image, kPeOffset + pe::kOptionalHeader + layout.directory_count_field, 16);
+  return image;
 }
 
 }  // namespace vireo::test

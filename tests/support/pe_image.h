@@ -7,17 +7,19 @@
 #include <cstdint>
 #include <vector>
 
+#include "base/pe_layout.h"
+
 namespace vireo::test {
 
-constexpr uint16_t kMachineI386 = 0x014C;
-constexpr uint16_t kMachineAmd64 = 0x8664;
+constexpr uint16_t kMachineI386 = pe::kMachineI386;
+constexpr uint16_t kMachineAmd64 = pe::kMachineAmd64;
 
 // Field offsets relative to the PE signature (e_lfanew).
-constexpr size_t kMachineField = 4;
-constexpr size_t kOptionalHeaderMagicField = 24;
+constexpr size_t kMachineField = pe::kMachineField;
+constexpr size_t kOptionalHeaderMagicField = pe::kOptionalHeader + pe::kMagicField;
 // Data directory entry 4 (certificate table): file offset, then size.
-constexpr size_t kCertificateEntryPe32 = 152;
-constexpr size_t kCertificateEntryPe32Plus = 168;
+constexpr size_t kCertificateEntryPe32 = pe::kPe32Layout.certificate_table_offset_field;
+constexpr size_t kCertificateEntryPe32Plus = pe::kPe32PlusLayout.certificate_table_offset_field;
 
 uint16_t ReadLe16(const std::vector<uint8_t>& bytes, size_t offset);
 uint32_t ReadLe32(const std::vector<uint8_t>& bytes, size_t offset);

@@ -115,14 +115,24 @@ const FileCase kFileCases[] = {
      [](const Bytes& m) { return test::StampTag(m, std::string("\0appguid={X}", 12)); }, ""},
     {"Restamped",
      [](const Bytes& m) { return test::StampTag(test::StampTag(m, "old=1"), "new=2"); }, "new=2"},
-    {"Amd64Machine",
+    // An AMD64 image must carry a PE32+ optional header.
+    {"Amd64MachineWithPe32Header",
      [](const Bytes& m) {
        Bytes stamped = test::StampTag(m, kDefaultTag);
-       test::WriteLe16(stamped, test::PeHeaderOffset(stamped) + test::kMachineField,
-                       test::kMachineAmd64);
+       const uint32_t pe = test::PeHeaderOffset(stamped);
+       test::WriteLe16(stamped, pe + test::kMachineField, test::kMachineAmd64);
+       test::WriteLe16(stamped, pe + test::kOptionalHeaderMagicField, pe::kPe32Magic);
        return stamped;
      },
      ""},
+    // Both formats, whichever this build's module is.
+    {"Pe32Image", [](const Bytes&) { return test::StampTag(test::MakeMinimalPe(), "pe32=1"); },
+     "pe32=1"},
+    {"Pe32PlusImage",
+     [](const Bytes&) {
+       return test::StampTag(test::MakeMinimalPe(test::kMachineAmd64), "pe32plus=1");
+     },
+     "pe32plus=1"},
     {"SmallerThanDosHeader", [](const Bytes& m) { return Bytes(m.begin(), m.begin() + 40); }, ""},
     {"Empty", [](const Bytes&) { return Bytes(); }, ""},
     // Bounds refer to the mapped size, the file raised to whole pages: a table

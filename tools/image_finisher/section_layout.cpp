@@ -43,9 +43,13 @@ LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
   const size_t count = Read16(file, pe_headers + pe::kSectionCountField);
   const size_t optional_size = Read16(file, pe_headers + pe::kOptionalHeaderSizeField);
   const size_t optional = pe_headers + pe::kOptionalHeader;
-  if (optional_size < pe::kDataDirectories || file.size() - optional < optional_size ||
-      Read16(file, optional + pe::kMagicField) != pe::kPe32Magic) {
-    return Problem("not a 32-bit PE image");
+  const pe::OptionalHeaderLayout* layout =
+      file.size() - optional < 2 ? nullptr
+                                 : pe::OptionalHeaderLayoutFor(Read16(file, optional + pe::kMagicField));
+  // The fields read below lie before the data directories.
+  if (!layout || optional_size < layout->data_directories ||
+      file.size() - optional < optional_size) {
+    return Problem("not a PE32 or PE32+ image");
   }
   const uint32_t alignment = Read32(file, optional + pe::kFileAlignmentField);
   const uint32_t headers_size = Read32(file, optional + pe::kHeadersSizeField);
@@ -57,8 +61,13 @@ LayoutResult AlignSectionRawSizes(std::vector<uint8_t>* image) {
   if ((file.size() - table) / pe::kSectionHeaderSize < count) {
     return Problem("section table cut off");
   }
-  if (Read32(file, optional + pe::kCertificateEntryField) != 0 ||
-      Read32(file, optional + pe::kCertificateEntryField + 4) != 0) {
+  // An image with fewer data directories, or an optional header too short to
+  // hold entry 4, has no certificate table.
+  const bool has_certificate_entry =
+      Read32(file, optional + layout->directory_count_field) > pe::kCertificateDirectory &&
+      optional_size >= layout->certificate_entry_field + pe::kDataDirectoryEntrySize;
+  if (has_certificate_entry && (Read32(file, optional + layout->certificate_entry_field) != 0 ||
+                                Read32(file, optional + layout->certificate_entry_field + 4) != 0)) {
     return Problem("the image is signed already; align it before signing");
   }
 

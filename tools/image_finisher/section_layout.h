@@ -1,8 +1,8 @@
 #pragma once
-// The raw layout of a 32-bit PE image's sections as the format requires it:
-// every section's SizeOfRawData a multiple of FileAlignment, the sections'
-// raw data one after another from SizeOfHeaders with no gap, and nothing
-// after the last. The linker leaves the resource section's raw size at its
+// The raw layout of a PE image's sections (PE32 or PE32+) as the format
+// requires it: every section's SizeOfRawData a multiple of FileAlignment, the
+// sections' raw data one after another from SizeOfHeaders with no gap, and
+// nothing after the last. The linker leaves the resource section's raw size at its
 // virtual size, which a verifier that hashes the image by its section table
 // reads differently from one that hashes the file from start to end.
 

@@ -18,8 +18,9 @@ std::string Reason(TagRecordStatus status, const TagRecordText& text, uint32_t q
       return "not a Windows executable";
     case TagRecordStatus::kNotPeImage:
       return "not a PE image";
-    case TagRecordStatus::kSixtyFourBitImage:
-      return "a 64-bit image (machine 0x8664): the stub looks for no certificate table in it";
+    case TagRecordStatus::kAmd64WithoutPe32Plus:
+      return "an AMD64 image (machine 0x8664) without a PE32+ optional header: the stub looks "
+             "for no certificate table in it";
     case TagRecordStatus::kNotSigned:
       return "the file is not signed (no certificate table)";
     case TagRecordStatus::kTableOutsideImage:

@@ -10,7 +10,7 @@ namespace vireo::tagger {
 
 enum class StubTagStatus {
   kFound,     // `tag` holds what the stub passes on
-  kNone,      // no record: unsigned, 64-bit, not PE, no magic in the table
+  kNone,      // no record: unsigned, not PE, no magic in the table
   kRejected,  // a record the stub refuses, so it falls back to its default tag
 };
 
@@ -30,7 +30,7 @@ StubTag ReadTagAsStub(std::vector<uint8_t>& file);
 
 // The same lookup over `view`, `mapped_size` bytes already padded with zeros
 // to whole 4 KiB pages. The lookup reads only the headers up to the end of
-// the PE32 optional header and the certificate table.
+// the optional header (PE32 or PE32+) and the certificate table.
 StubTag ReadTagFromMappedView(const uint8_t* view, uint32_t mapped_size);
 
 }  // namespace vireo::tagger
