@@ -16,7 +16,7 @@
 #   ./build.sh pictures                          pictures of the failure box into docs/
 #   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
 #                                                run the fuzz targets (default all, 60 s each)
-#   ./build.sh build                             set up, then build the host and Windows trees
+#   ./build.sh build                             set up, then build the host and both Windows trees
 #   ./build.sh setup                             only install what the build needs
 set -euo pipefail
 
@@ -34,6 +34,7 @@ die() { printf 'build.sh: %s\n' "$*" >&2; exit 1; }
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
   wine wine32:i386 wine64 libwine:i386
   googletest 7zip dpkg-dev xz-utils tar
   xvfb xauth fonts-wine fonts-dejavu-core netpbm
@@ -263,6 +264,13 @@ build_all() {
   configure_and_build windows -DCORVANE_HOST_TOOLS_DIR="$BUILD/host/tools"
 }
 
+# The 64-bit stub and the same Windows tests built for it (after build_all,
+# whose host tools it packs and finishes with).
+build_windows_x64() {
+  say "building the 64-bit stub and its Windows tests"
+  configure_and_build windows-x64 -DCORVANE_HOST_TOOLS_DIR="$BUILD/host/tools"
+}
+
 # A Wine prefix of the build tree's own, and a wineserver kept alive while we use it.
 start_wine() {
   # No X display: the tests never wait on a window somebody would have to close.
@@ -284,11 +292,14 @@ start_wine() {
 cmd_test() {
   setup
   build_all
+  build_windows_x64
   start_wine
   say "host tests"
   (cd "$ROOT" && ctest --preset host)
   say "Windows tests under Wine"
   (cd "$ROOT" && ctest --preset windows)
+  say "64-bit Windows tests under Wine"
+  (cd "$ROOT" && ctest --preset windows-x64)
 }
 
 cmd_demo() {
@@ -457,7 +468,7 @@ cmd_pictures() {
 
 case "${1:-}" in
   setup) setup;;
-  build) setup; build_all;;
+  build) setup; build_all; build_windows_x64;;
   test) shift; cmd_test "$@";;
   demo) shift; cmd_demo "$@";;
   stub) shift; cmd_stub "$@";;
