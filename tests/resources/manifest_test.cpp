@@ -30,7 +30,7 @@ std::string ReadStubManifest() {
   if (!module) return "error: cannot load the stub as data: " + std::to_string(GetLastError());
   std::string text = "error: no manifest with id 1";
   const HRSRC resource =
-      FindResourceW(module, MAKEINTRESOURCEW(CREATEPROCESS_MANIFEST_RESOURCE_ID), RT_MANIFEST);
+      FindResourceW(module, CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
   const HGLOBAL loaded = resource ? LoadResource(module, resource) : nullptr;
   const void* data = loaded ? LockResource(loaded) : nullptr;
   if (data) text.assign(static_cast<const char*>(data), SizeofResource(module, resource));
