@@ -116,7 +116,8 @@ static_assert(kDataDirectories - kDirectoryCountField == 4 &&
                   kPe32PlusDataDirectories - kPe32PlusDirectoryCountField == 4,
               "the data directories follow NumberOfRvaAndSizes");
 static_assert(kPe32OptionalHeaderSize == kDataDirectories + 16 * kDataDirectoryEntrySize &&
-                  kPe32PlusOptionalHeaderSize == kPe32PlusDataDirectories + 16 * kDataDirectoryEntrySize,
+                  kPe32PlusOptionalHeaderSize ==
+                      kPe32PlusDataDirectories + 16 * kDataDirectoryEntrySize,
               "16 data directories end the optional header");
 
 }  // namespace vireo::pe

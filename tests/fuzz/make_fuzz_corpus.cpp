@@ -122,7 +122,17 @@ void AddTagRecords(Corpus& corpus) {
   corpus.Add(target, "empty-text.exe", StampTag(MakeMinimalPe(), std::string("\0abc", 4)));
   corpus.Add(target, "length-past-table.exe",
              StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord("abc", 500))));
+  // The 64-bit stub's format: its table lies where the PE32+ header keeps it.
   corpus.Add(target, "amd64.exe", StampTag(MakeMinimalPe(kMachineAmd64), kTag));
+  corpus.Add(target, "pe32-plus-two-records.exe",
+             StampCertificateTable(MakeMinimalPe(kMachineAmd64), CertificateTable(two)));
+  corpus.Add(target, "pe32-plus-length-past-table.exe",
+             StampCertificateTable(MakeMinimalPe(kMachineAmd64),
+                                   CertificateTable(TagRecord("abc", 500))));
+  // An AMD64 machine over a PE32 header: refused.
+  Bytes pe32_under_amd64 = StampTag(MakeMinimalPe(), kTag);
+  WriteLe16(pe32_under_amd64, PeHeaderOffset(pe32_under_amd64) + kMachineField, kMachineAmd64);
+  corpus.Add(target, "amd64-with-pe32-header.exe", pe32_under_amd64);
 }
 
 // `image` with the first byte of its tag record's text set to zero.
@@ -149,6 +159,15 @@ void AddSignedImages(Corpus& corpus, const fs::path& scratch) {
              WithSectionAndTableAt(signed_image, kSectionEnd - 0x200));
   corpus.Add(target, "table-after-section.exe", WithSectionAndTableAt(tagged, kSectionEnd));
   corpus.Add(target, "empty-tag-text.exe", WithEmptyTagText(tagged));
+
+  // The same for the 64-bit stub's format.
+  const Bytes signed64 = SignImage(MakeMinimalPe(kMachineAmd64), signer, scratch);
+  const Bytes tagged64 = vireo::tagger::SetTag(signed64, kTag).file;
+  corpus.Add(target, "pe32-plus-signed.exe", signed64);
+  corpus.Add(target, "pe32-plus-tagged.exe", tagged64);
+  corpus.Add(target, "pe32-plus-headers-inside-table.exe", HeadersInsideTable(tagged64, 1024));
+  corpus.Add(target, "pe32-plus-table-after-section.exe",
+             WithSectionAndTableAt(tagged64, kSectionEnd));
 }
 
 void AddPackInputs(Corpus& corpus) {

@@ -158,8 +158,8 @@ TEST(SectionLayout, OptionalHeaderEdges) {
       std::vector<uint8_t> image;
       const char* problem;  // null: padded
     } cases[] = {
-        {"optional header up to the data directories", MakeImage(format, sections, 0x400, directories),
-         nullptr},
+        {"optional header up to the data directories",
+         MakeImage(format, sections, 0x400, directories), nullptr},
         {"one byte short of them", MakeImage(format, sections, 0x400, directories - 1),
          "not a PE32 or PE32+ image"},
         // The entry's last byte lies in the section table, not in the optional header.

@@ -1,20 +1,22 @@
-// corvane-tag on images signed for real by osslsigncode: what the stub reads
-// back, whether the signature still verifies (also under the strict padding
-// rule), the checksum, re-tagging, clearing, and refusals that leave every
-// file as it was.
+// corvane-tag on images signed for real by osslsigncode, 32-bit (PE32) and
+// 64-bit (PE32+): what the stub reads back, whether the signature still
+// verifies (also under the strict padding rule), the checksum, re-tagging,
+// clearing, and refusals that leave every file as it was.
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
-#include "tag/tag_record.h"
+#include "base/pe_layout.h"
 #include "tests/signing/crafted_images.h"
 #include "tests/signing/signature_table.h"
 #include "tests/signing/signing_tools.h"
+#include "tests/signing/stub_reads.h"
 #include "tests/signing/time_stamp_authority.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/pe_image.h"
@@ -39,32 +41,36 @@ fs::path MakeTemporaryFolder(const char* name) {
   return pattern;
 }
 
-// What the stub's lookup reads from `image`, mapped as the stub maps it (whole
-// pages), up to the first zero byte (all the stub passes on), or "<none>".
-std::string StubReads(const Bytes& image) {
-  Bytes view = image;
-  view.resize((view.size() + 4095) / 4096 * 4096, 0);
-  int32_t size = 0;
-  if (!GetTagBytes(view.data(), static_cast<uint32_t>(view.size()), nullptr, &size)) {
-    return "<none>";
-  }
-  std::string tag(static_cast<size_t>(size), '\0');
-  if (!GetTagBytes(view.data(), static_cast<uint32_t>(view.size()),
-                   reinterpret_cast<uint8_t*>(tag.data()), &size)) {
-    return "<none>";
-  }
-  return tag.substr(0, tag.find('\0'));
+// Where the checksum lies, in both formats.
+constexpr size_t kChecksumField = pe::kOptionalHeader + pe::kChecksumField;
+
+// `part` (an image's first bytes) without its checksum and certificate table
+// size: what setting a tag may change before the table.
+void ClearTaggingFields(Bytes* part, const Bytes& image) {
+  WriteLe32(*part, PeHeaderOffset(image) + kChecksumField, 0);
+  WriteLe32(*part, CertificateEntryOffset(image) + 4, 0);
 }
 
 // The bytes the Authenticode digest covers do not change when a tag is set:
 // everything before the table except the checksum and the table's size.
 Bytes SignedPart(const Bytes& image) {
-  const uint32_t pe = PeHeaderOffset(image);
   Bytes part(image.begin(), image.begin() + ReadCertificateTableFacts(image).offset);
-  WriteLe32(part, pe + 88, 0);
-  WriteLe32(part, pe + kCertificateEntryPe32 + 4, 0);
+  ClearTaggingFields(&part, image);
   return part;
 }
+
+// The two formats: the 32-bit stub's and the 64-bit stub's.
+struct Format {
+  const char* name;
+  uint16_t machine;
+  const pe::OptionalHeaderLayout& layout;
+};
+const Format kFormats[] = {
+    {"Pe32", kMachineI386, pe::kPe32Layout},
+    {"Pe32Plus", kMachineAmd64, pe::kPe32PlusLayout},
+};
+
+void PrintTo(const Format& format, std::ostream* os) { *os << format.name; }
 
 // The image right at the edge of one of the tagger's checks: the last the
 // check accepts, and the first it refuses.
@@ -75,35 +81,43 @@ struct Edge {
 
 struct EdgeImages {
   Edge directories;      // NumberOfRvaAndSizes 5 (entry 4 is there), 4
-  Edge optional_header;  // SizeOfOptionalHeader 136 (reaches past entry 4), 135
+  Edge optional_header;  // SizeOfOptionalHeader reaching past entry 4 (PE32: 136), one less
   Edge size_of_headers;  // SizeOfHeaders at the table's offset, one byte past it
   Edge section;          // a section's data ending at the table, one byte into it
   Edge table_size;       // the table ending the file, one byte past it
   Edge entry_length;     // the entry as long as the table, one byte longer
 };
 
-EdgeImages MakeEdgeImages(const Bytes& signed32) {
-  const uint32_t pe = PeHeaderOffset(signed32);
-  const CertificateTableFacts table = ReadCertificateTableFacts(signed32);
+// The optional header's size that just reaches past entry 4 in `format`.
+uint16_t OptionalHeaderHoldingEntry4(const Format& format) {
+  return static_cast<uint16_t>(format.layout.certificate_entry_field + pe::kDataDirectoryEntrySize);
+}
+
+EdgeImages MakeEdgeImages(const Format& format, const Bytes& signed_image) {
+  const uint32_t pe = PeHeaderOffset(signed_image);
+  const CertificateTableFacts table = ReadCertificateTableFacts(signed_image);
   const auto with16 = [&](size_t at, uint16_t value) {
-    Bytes image = signed32;
+    Bytes image = signed_image;
     WriteLe16(image, at, value);
     return image;
   };
   const auto with32 = [&](size_t at, uint32_t value) {
-    Bytes image = signed32;
+    Bytes image = signed_image;
     WriteLe32(image, at, value);
     return image;
   };
-  constexpr size_t kDirectoryCountField = 24 + 92;
-  constexpr size_t kOptionalHeaderSizeField = 20;
+  const size_t directory_count = pe + pe::kOptionalHeader + format.layout.directory_count_field;
+  const size_t optional_size = pe + pe::kOptionalHeaderSizeField;
+  const uint16_t holding_entry_4 = OptionalHeaderHoldingEntry4(format);
   return EdgeImages{
-      {with32(pe + kDirectoryCountField, 5), with32(pe + kDirectoryCountField, 4)},
-      {with16(pe + kOptionalHeaderSizeField, 136), with16(pe + kOptionalHeaderSizeField, 135)},
-      {WithSizeOfHeaders(signed32, table.offset), WithSizeOfHeaders(signed32, table.offset + 1)},
-      {WithSectionAndTableAt(signed32, kSectionEnd), WithSectionAndTableAt(signed32, kSectionEnd - 1)},
-      {signed32, with32(pe + kCertificateEntryPe32 + 4, table.size + 1)},
-      {signed32, with32(table.offset, table.size + 1)},
+      {with32(directory_count, 5), with32(directory_count, 4)},
+      {with16(optional_size, holding_entry_4), with16(optional_size, holding_entry_4 - 1)},
+      {WithSizeOfHeaders(signed_image, table.offset),
+       WithSizeOfHeaders(signed_image, table.offset + 1)},
+      {WithSectionAndTableAt(signed_image, kSectionEnd),
+       WithSectionAndTableAt(signed_image, kSectionEnd - 1)},
+      {signed_image, with32(CertificateEntryOffset(signed_image) + 4, table.size + 1)},
+      {signed_image, with32(table.offset, table.size + 1)},
   };
 }
 
@@ -148,8 +162,10 @@ class CorvaneTagTest : public testing::Test {
     return names;
   }
 
-  // Every property a tagged image must have, checked independently of the tool.
-  void ExpectSoundTaggedImage(const fs::path& file, const std::string& tag) {
+  // Every property a tagged image must have, checked independently of the
+  // tool; `original` is the signed image it was tagged from.
+  void ExpectSoundTaggedImage(const fs::path& file, const std::string& tag,
+                              const Bytes& original) {
     const Bytes image = ReadFileBytes(file);
     EXPECT_EQ(StubReads(image), tag);
     const ProcessResult get = Tag({"get", file.string()});
@@ -161,12 +177,12 @@ class CorvaneTagTest : public testing::Test {
     EXPECT_EQ(verify.out.find("invalid PE checksum"), std::string::npos) << verify.out;
     EXPECT_EQ(StrictTableProblems(image), "");
     EXPECT_EQ(StoredChecksum(image), ComputeChecksum(image));
-    EXPECT_EQ(SignedPart(image), SignedPart(*signed32_));
+    EXPECT_EQ(SignedPart(image), SignedPart(original));
 
     const auto certificates = SignatureCertificates(image);
-    const auto original = SignatureCertificates(*signed32_);
-    ASSERT_EQ(certificates.size(), original.size() + 1);
-    EXPECT_TRUE(std::equal(original.begin(), original.end(), certificates.begin()));
+    const auto signed_with = SignatureCertificates(original);
+    ASSERT_EQ(certificates.size(), signed_with.size() + 1);
+    EXPECT_TRUE(std::equal(signed_with.begin(), signed_with.end(), certificates.begin()));
     EXPECT_EQ(MagicCount(image), 1u);
   }
 
@@ -182,7 +198,23 @@ TestSigner* CorvaneTagTest::signer_ = nullptr;
 Bytes* CorvaneTagTest::signed32_ = nullptr;
 Bytes* CorvaneTagTest::signed64_ = nullptr;
 
-TEST_F(CorvaneTagTest, SetStampsWhatTheStubReadsAndTheSignatureStillVerifies) {
+// What holds alike for both formats, each test run once per format.
+class CorvaneTagFormatTest : public CorvaneTagTest, public testing::WithParamInterface<Format> {
+ protected:
+  const Format& format() const { return GetParam(); }
+  // The signed image of this format, made once.
+  static const Bytes& Signed() {
+    return GetParam().machine == kMachineAmd64 ? *signed64_ : *signed32_;
+  }
+  static Bytes Minimal() { return MakeMinimalPe(GetParam().machine); }
+};
+
+INSTANTIATE_TEST_SUITE_P(Formats, CorvaneTagFormatTest, testing::ValuesIn(kFormats),
+                         [](const testing::TestParamInfo<Format>& info) {
+                           return std::string(info.param.name);
+                         });
+
+TEST_P(CorvaneTagFormatTest, SetStampsWhatTheStubReadsAndTheSignatureStillVerifies) {
   const std::string cases[] = {
       kTag,
       std::string(kTag) + "&silent",
@@ -195,33 +227,33 @@ TEST_F(CorvaneTagTest, SetStampsWhatTheStubReadsAndTheSignatureStillVerifies) {
   };
   for (const std::string& tag : cases) {
     SCOPED_TRACE(tag.substr(0, 40) + " (" + std::to_string(tag.size()) + " bytes)");
-    const fs::path input = Write("signed.exe", *signed32_);
+    const fs::path input = Write("signed.exe", Signed());
     const fs::path output = folder_ / "tagged.exe";
     const ProcessResult set = Tag({"set", input.string(), tag, "-o", output.string()});
     ASSERT_EQ(set.status, 0) << set.err;
-    EXPECT_EQ(ReadFileBytes(input), *signed32_) << "-o leaves the input alone";
-    ExpectSoundTaggedImage(output, tag);
+    EXPECT_EQ(ReadFileBytes(input), Signed()) << "-o leaves the input alone";
+    ExpectSoundTaggedImage(output, tag, Signed());
     EXPECT_EQ(FolderEntries(), (std::vector<std::string>{"signed.exe", "tagged.exe"}));
   }
 }
 
-TEST_F(CorvaneTagTest, SettingAgainInPlaceReplacesTheTagCertificate) {
-  const fs::path stub = Write("stub.exe", *signed32_);
+TEST_P(CorvaneTagFormatTest, SettingAgainInPlaceReplacesTheTagCertificate) {
+  const fs::path stub = Write("stub.exe", Signed());
   ASSERT_EQ(Tag({"set", stub.string(), std::string(kTag) + "&ap=first"}).status, 0);
   const ProcessResult again = Tag({"set", stub.string(), "appname=Second"});
   ASSERT_EQ(again.status, 0) << again.err;
   EXPECT_NE(again.out.find("replacing the earlier tag"), std::string::npos) << again.out;
-  ExpectSoundTaggedImage(stub, "appname=Second");
+  ExpectSoundTaggedImage(stub, "appname=Second", Signed());
   EXPECT_EQ(FolderEntries(), std::vector<std::string>{"stub.exe"});
 }
 
-TEST_F(CorvaneTagTest, ClearRestoresTheSignedImageExactly) {
-  const fs::path stub = Write("stub.exe", *signed32_);
+TEST_P(CorvaneTagFormatTest, ClearRestoresTheSignedImageExactly) {
+  const fs::path stub = Write("stub.exe", Signed());
   ASSERT_EQ(Tag({"set", stub.string(), kTag}).status, 0);
   const fs::path cleared = folder_ / "cleared.exe";
   const ProcessResult clear = Tag({"clear", stub.string(), "-o", cleared.string()});
   ASSERT_EQ(clear.status, 0) << clear.err;
-  EXPECT_EQ(ReadFileBytes(cleared), *signed32_);
+  EXPECT_EQ(ReadFileBytes(cleared), Signed());
   EXPECT_EQ(VerifySignature(cleared, *signer_, folder_).status, 0);
 
   const ProcessResult get = Tag({"get", cleared.string()});
@@ -233,11 +265,11 @@ TEST_F(CorvaneTagTest, ClearRestoresTheSignedImageExactly) {
   const ProcessResult twice = Tag({"clear", cleared.string()});
   EXPECT_EQ(twice.status, 0) << twice.err;
   EXPECT_NE(twice.out.find("carried no tag"), std::string::npos) << twice.out;
-  EXPECT_EQ(ReadFileBytes(cleared), *signed32_);
+  EXPECT_EQ(ReadFileBytes(cleared), Signed());
 }
 
-TEST_F(CorvaneTagTest, ADualSignedImageKeepsBothSignatures) {
-  const Bytes dual = SignImage(*signed32_, *signer_, folder_, /*nest=*/true);
+TEST_P(CorvaneTagFormatTest, ADualSignedImageKeepsBothSignatures) {
+  const Bytes dual = SignImage(Signed(), *signer_, folder_, /*nest=*/true);
   const fs::path stub = Write("dual.exe", dual);
   ASSERT_EQ(Tag({"set", stub.string(), kTag}).status, 0);
   EXPECT_EQ(StubReads(ReadFileBytes(stub)), kTag);
@@ -250,46 +282,68 @@ TEST_F(CorvaneTagTest, ADualSignedImageKeepsBothSignatures) {
   EXPECT_EQ(ReadFileBytes(stub), dual);
 }
 
-TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
-  Bytes appended = *signed32_;
+TEST_P(CorvaneTagFormatTest, RefusalsLeaveEveryFileAsItWas) {
+  const Bytes& signed_image = Signed();
+  const uint32_t pe = PeHeaderOffset(signed_image);
+  Bytes appended = signed_image;
   appended.insert(appended.end(), 16, 0xAB);
   // A signature block of about 35 KB: with the longest tag it passes 64 KiB.
-  const Bytes bulky = SignImage(MakeMinimalPe(), *signer_, folder_, false,
+  const Bytes bulky = SignImage(Minimal(), *signer_, folder_, false,
                                 MakeBulkyCertificate(folder_, 34000));
-  const fs::path tagged_file = Write("tagged.exe", *signed32_);
+  const fs::path tagged_file = Write("tagged.exe", signed_image);
   ASSERT_EQ(Tag({"set", tagged_file.string(), kTag}).status, 0);
   const Bytes tagged = ReadFileBytes(tagged_file);
   for (const auto& entry : fs::directory_iterator(folder_)) fs::remove(entry.path());
   // Rewriting these tables in place would overwrite headers or section data.
   const Bytes headers_inside_table = HeadersInsideTable(tagged, 4096);
-  const Bytes table_inside_section = WithSectionAndTableAt(*signed32_, kSectionEnd - 0x200);
-  const Bytes table_inside_header_size = WithSizeOfHeaders(*signed32_, 0x1000);
-  Bytes short_optional_header = *signed32_;
-  WriteLe16(short_optional_header, PeHeaderOffset(*signed32_) + 20, 96);
+  const Bytes table_inside_section = WithSectionAndTableAt(signed_image, kSectionEnd - 0x200);
+  const Bytes table_inside_header_size = WithSizeOfHeaders(signed_image, 0x1000);
+  Bytes short_optional_header = signed_image;
+  WriteLe16(short_optional_header, pe + pe::kOptionalHeaderSizeField, 96);
+  // The stub reads the layout the machine names; an image whose header is of
+  // the other layout would not have its tag read.
+  const bool plus = format().machine == kMachineAmd64;
+  Bytes other_machine = signed_image;
+  WriteLe16(other_machine, pe + kMachineField, plus ? kMachineI386 : kMachineAmd64);
+  const std::string other_machine_message =
+      plus ? "machine 0x014C with a PE32+ optional header (0x020B)"
+           : "machine 0x8664 with a PE32 optional header (0x010B)";
+  Bytes unknown_magic = signed_image;
+  WriteLe16(unknown_magic, pe + kOptionalHeaderMagicField, 0x0107);
+  // The PE headers of this format, the file ending one byte before their end.
+  Bytes headers_cut = Minimal();
+  headers_cut.pop_back();
   // One byte less than the least each check lets through (see
   // SetsTheTagAtTheEdgeOfEachCheck).
-  const EdgeImages edges = MakeEdgeImages(*signed32_);
-  Bytes table_one_short = *signed32_;
+  const EdgeImages edges = MakeEdgeImages(format(), signed_image);
+  Bytes table_one_short = signed_image;
   table_one_short.push_back(0);
+  const std::string optional_header_message =
+      "the optional header is " + std::to_string(OptionalHeaderHoldingEntry4(format()) - 1) +
+      " bytes, too short";
   const struct {
     const char* name;
     const Bytes& image;
     std::vector<std::string> arguments;  // after the command and file
-    const char* message;
+    std::string message;
   } cases[] = {
-      {"unsigned", MakeMinimalPe(), {"set", "", kTag}, "not signed"},
-      {"unsigned clear", MakeMinimalPe(), {"clear", ""}, "not signed"},
-      {"64-bit", *signed64_, {"set", "", kTag}, "64-bit"},
-      {"64-bit clear", *signed64_, {"clear", ""}, "64-bit"},
+      {"unsigned", Minimal(), {"set", "", kTag}, "not signed"},
+      {"unsigned clear", Minimal(), {"clear", ""}, "not signed"},
+      {"the other format's machine", other_machine, {"set", "", kTag}, other_machine_message},
+      {"the other format's machine, clear", other_machine, {"clear", ""}, other_machine_message},
+      {"an unknown optional header", unknown_magic, {"set", "", kTag},
+       "unknown optional header magic 0x0107"},
+      {"PE headers one byte short", headers_cut, {"set", "", kTag},
+       "not a PE image (no complete PE header)"},
       {"table not at the end", appended, {"set", "", kTag}, "not at the end of the file"},
-      {"empty tag", *signed32_, {"set", "", ""}, "empty"},
-      {"32,454 bytes", *signed32_, {"set", "", std::string(32454, 'a')},
+      {"empty tag", signed_image, {"set", "", ""}, "empty"},
+      {"32,454 bytes", signed_image, {"set", "", std::string(32454, 'a')},
        "the tag has 32454 bytes; the stub's child command line holds at most 32453"},
-      {"65,535 bytes", *signed32_, {"set", "", std::string(65535, 'a')},
+      {"65,535 bytes", signed_image, {"set", "", std::string(65535, 'a')},
        "the stub's child command line holds at most 32453"},
-      {"non-ASCII", *signed32_, {"set", "", "appname=Caf\xC3\xA9"}, "not printable ASCII"},
-      {"control character", *signed32_, {"set", "", "a\tb"}, "not printable ASCII"},
-      {"double quote", *signed32_, {"set", "", "appname=\"x\""}, "double quote"},
+      {"non-ASCII", signed_image, {"set", "", "appname=Caf\xC3\xA9"}, "not printable ASCII"},
+      {"control character", signed_image, {"set", "", "a\tb"}, "not printable ASCII"},
+      {"double quote", signed_image, {"set", "", "appname=\"x\""}, "double quote"},
       // A valid length, but the signature block would outgrow a two-byte DER length.
       {"bulky signature", bulky, {"set", "", std::string(32453, 'a')}, "use a shorter tag"},
       {"headers inside the table", headers_inside_table, {"set", "", "appname=x"},
@@ -309,7 +363,7 @@ TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
       {"four data directories", edges.directories.refused, {"set", "", kTag}, "not signed"},
       {"four data directories, clear", edges.directories.refused, {"clear", ""}, "not signed"},
       {"optional header one byte too short", edges.optional_header.refused, {"set", "", kTag},
-       "the optional header is 135 bytes, too short"},
+       optional_header_message},
       {"table one byte inside SizeOfHeaders", edges.size_of_headers.refused, {"set", "", kTag},
        "overlaps the PE headers, which end at offset"},
       {"table one byte inside a section", edges.section.refused, {"set", "", kTag},
@@ -342,14 +396,14 @@ TEST_F(CorvaneTagTest, RefusalsLeaveEveryFileAsItWas) {
 // Each check of the image lets its last accepted value through: set stamps
 // the tag, clear takes it out again. RefusalsLeaveEveryFileAsItWas holds the
 // first value each refuses.
-TEST_F(CorvaneTagTest, SetsTheTagAtTheEdgeOfEachCheck) {
-  const EdgeImages edges = MakeEdgeImages(*signed32_);
+TEST_P(CorvaneTagFormatTest, SetsTheTagAtTheEdgeOfEachCheck) {
+  const EdgeImages edges = MakeEdgeImages(format(), Signed());
   const struct {
     const char* name;
     const Bytes& image;
   } cases[] = {
       {"five data directories", edges.directories.accepted},
-      {"optional header of 136 bytes", edges.optional_header.accepted},
+      {"optional header just holding entry 4", edges.optional_header.accepted},
       {"SizeOfHeaders at the table", edges.size_of_headers.accepted},
       {"section data ending at the table", edges.section.accepted},
   };
@@ -367,7 +421,7 @@ TEST_F(CorvaneTagTest, SetsTheTagAtTheEdgeOfEachCheck) {
 
 // `get` against tables stamped byte by byte (no real signature), each the way
 // the stub's reader decides it.
-TEST_F(CorvaneTagTest, GetReportsWhatTheStubReadsOrWhyNothing) {
+TEST_P(CorvaneTagFormatTest, GetReportsWhatTheStubReadsOrWhyNothing) {
   CertificateTableShape short_der;
   short_der.der_start[1] = 0x81;
   Bytes two_records = TagRecord("first");
@@ -380,32 +434,31 @@ TEST_F(CorvaneTagTest, GetReportsWhatTheStubReadsOrWhyNothing) {
     std::string out;      // for a tag
     const char* message;  // otherwise
   } cases[] = {
-      {"plain", StampTag(MakeMinimalPe(), kTag), 0, std::string(kTag) + "\n", ""},
+      {"plain", StampTag(Minimal(), kTag), 0, std::string(kTag) + "\n", ""},
       {"the text ends at the first zero byte; a quote after it is not seen",
-       StampTag(MakeMinimalPe(), std::string("ab\0\"c", 5)), 0, "ab\n", ""},
+       StampTag(Minimal(), std::string("ab\0\"c", 5)), 0, "ab\n", ""},
       {"the first record wins",
-       StampCertificateTable(MakeMinimalPe(), CertificateTable(two_records)), 0, "first\n", ""},
-      {"65,534 bytes", StampTag(MakeMinimalPe(), std::string(65534, 'z')), 0,
+       StampCertificateTable(Minimal(), CertificateTable(two_records)), 0, "first\n", ""},
+      {"65,534 bytes", StampTag(Minimal(), std::string(65534, 'z')), 0,
        std::string(65534, 'z') + "\n", ""},
-      {"unsigned", MakeMinimalPe(), kNoTag, "", "not signed"},
-      {"64-bit", StampTag(MakeMinimalPe(kMachineAmd64), kTag), kNoTag, "", "64-bit"},
+      {"unsigned", Minimal(), kNoTag, "", "not signed"},
       {"one-byte DER length",
-       StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord(kTag), short_der)), kNoTag,
+       StampCertificateTable(Minimal(), CertificateTable(TagRecord(kTag), short_der)), kNoTag,
        "", "0x30 0x82"},
-      {"no record", StampCertificateTable(MakeMinimalPe(), CertificateTable({})), kNoTag, "",
+      {"no record", StampCertificateTable(Minimal(), CertificateTable({})), kNoTag, "",
        "no tag record"},
-      {"double quote", StampTag(MakeMinimalPe(), "a\"b"), kTagRejected, "", "double quote"},
-      {"length 0", StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord("abc", 0))),
+      {"double quote", StampTag(Minimal(), "a\"b"), kTagRejected, "", "double quote"},
+      {"length 0", StampCertificateTable(Minimal(), CertificateTable(TagRecord("abc", 0))),
        kTagRejected, "", "length is 0"},
-      {"empty up to its first zero byte", StampTag(MakeMinimalPe(), std::string("\0abc", 4)),
+      {"empty up to its first zero byte", StampTag(Minimal(), std::string("\0abc", 4)),
        kTagRejected, "", "the tag record is empty up to its first zero byte: the stub uses its "
        "default tag"},
-      {"a zero byte alone", StampTag(MakeMinimalPe(), std::string(1, '\0')), kTagRejected, "",
+      {"a zero byte alone", StampTag(Minimal(), std::string(1, '\0')), kTagRejected, "",
        "empty up to its first zero byte"},
-      {"length 65,535", StampTag(MakeMinimalPe(), std::string(65535, 'z')), kTagRejected, "",
+      {"length 65,535", StampTag(Minimal(), std::string(65535, 'z')), kTagRejected, "",
        "65,535"},
       {"text past the table",
-       StampCertificateTable(MakeMinimalPe(), CertificateTable(TagRecord("abc", 500))),
+       StampCertificateTable(Minimal(), CertificateTable(TagRecord("abc", 500))),
        kTagRejected, "", "past the end"},
   };
   for (const auto& c : cases) {
@@ -422,10 +475,47 @@ TEST_F(CorvaneTagTest, GetReportsWhatTheStubReadsOrWhyNothing) {
   }
 }
 
+// `get` reads the layout the machine names, as the stub does: PE32+ in an
+// AMD64 image, PE32 in any other.
+TEST_F(CorvaneTagTest, GetReadsTheLayoutTheMachineNames) {
+  Bytes pe32_plus_under_i386 = StampTag(MakeMinimalPe(kMachineAmd64), kTag);
+  WriteLe16(pe32_plus_under_i386, PeHeaderOffset(pe32_plus_under_i386) + kMachineField,
+            kMachineI386);
+  Bytes pe32_under_amd64 = StampTag(MakeMinimalPe(), kTag);
+  WriteLe16(pe32_under_amd64, PeHeaderOffset(pe32_under_amd64) + kMachineField, kMachineAmd64);
+  const struct {
+    const char* name;
+    Bytes image;
+    int status;
+    const char* message;  // for no tag
+  } cases[] = {
+      {"PE32 under i386", StampTag(MakeMinimalPe(), kTag), 0, ""},
+      {"PE32+ under AMD64", StampTag(MakeMinimalPe(kMachineAmd64), kTag), 0, ""},
+      // The PE32 place of entry 4 holds a data directory that is empty here.
+      {"PE32+ under i386", pe32_plus_under_i386, kNoTag, "not signed"},
+      {"PE32 under AMD64", pe32_under_amd64, kNoTag,
+       "an AMD64 image (machine 0x8664) without a PE32+ optional header"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path file = Write("stub.exe", c.image);
+    const ProcessResult get = Tag({"get", file.string()});
+    EXPECT_EQ(get.status, c.status) << get.err;
+    if (c.status == 0) {
+      EXPECT_EQ(get.out, std::string(kTag) + "\n");
+      EXPECT_EQ(StubReads(c.image), kTag);
+    } else {
+      EXPECT_EQ(get.out, "");
+      EXPECT_NE(get.err.find(c.message), std::string::npos) << get.err;
+      EXPECT_EQ(StubReads(c.image), "<none>");
+    }
+  }
+}
+
 // What the stub reads comes first; what makes the file one that set and
 // clear refuse, or a tag the child's command line may not hold, is a warning.
-TEST_F(CorvaneTagTest, GetWarnsAboutTagsAndFilesTheStubReadsButCannotUseWell) {
-  const fs::path tagged_file = Write("tagged.exe", *signed32_);
+TEST_P(CorvaneTagFormatTest, GetWarnsAboutTagsAndFilesTheStubReadsButCannotUseWell) {
+  const fs::path tagged_file = Write("tagged.exe", Signed());
   ASSERT_EQ(Tag({"set", tagged_file.string(), kTag}).status, 0);
   const Bytes tagged = ReadFileBytes(tagged_file);
   const struct {
@@ -438,9 +528,9 @@ TEST_F(CorvaneTagTest, GetWarnsAboutTagsAndFilesTheStubReadsButCannotUseWell) {
       {"headers inside the table", HeadersInsideTable(tagged, 4096), kTag,
        "warning: set and clear refuse this file: the certificate table (offset 64) overlaps the "
        "PE headers"},
-      {"32,453 bytes", StampTag(MakeMinimalPe(), std::string(32453, 'z')), std::string(32453, 'z'),
+      {"32,453 bytes", StampTag(Minimal(), std::string(32453, 'z')), std::string(32453, 'z'),
        nullptr},
-      {"32,454 bytes", StampTag(MakeMinimalPe(), std::string(32454, 'z')), std::string(32454, 'z'),
+      {"32,454 bytes", StampTag(Minimal(), std::string(32454, 'z')), std::string(32454, 'z'),
        "warning: the tag has 32454 bytes, more than the 32453 that fit the child's command line"},
   };
   for (const auto& c : cases) {
@@ -461,8 +551,8 @@ TEST_F(CorvaneTagTest, GetWarnsAboutTagsAndFilesTheStubReadsButCannotUseWell) {
 
 // The checks that refuse a damaged table must let a sound image with sections
 // through: a table right after the last section's data.
-TEST_F(CorvaneTagTest, SetsTheTagOfAnImageWithSections) {
-  const Bytes image = WithSectionAndTableAt(*signed32_, kSectionEnd);
+TEST_P(CorvaneTagFormatTest, SetsTheTagOfAnImageWithSections) {
+  const Bytes image = WithSectionAndTableAt(Signed(), kSectionEnd);
   const fs::path stub = Write("stub.exe", image);
   const ProcessResult set = Tag({"set", stub.string(), kTag});
   ASSERT_EQ(set.status, 0) << set.err;
@@ -471,11 +561,7 @@ TEST_F(CorvaneTagTest, SetsTheTagOfAnImageWithSections) {
   // Everything before the table but the checksum and the table's size is as it was.
   Bytes before(image.begin(), image.begin() + kSectionEnd);
   Bytes after(tagged.begin(), tagged.begin() + kSectionEnd);
-  const uint32_t pe = PeHeaderOffset(image);
-  for (Bytes* part : {&before, &after}) {
-    WriteLe32(*part, pe + 88, 0);
-    WriteLe32(*part, pe + kCertificateEntryPe32 + 4, 0);
-  }
+  for (Bytes* part : {&before, &after}) ClearTaggingFields(part, image);
   EXPECT_EQ(before, after);
   ASSERT_EQ(Tag({"clear", stub.string()}).status, 0);
   EXPECT_EQ(StubReads(ReadFileBytes(stub)), "<none>");
@@ -483,18 +569,18 @@ TEST_F(CorvaneTagTest, SetsTheTagOfAnImageWithSections) {
 
 // set-many writes, for each line, exactly the bytes set writes for its tag,
 // whatever the image: tagged already or not, with sections, dual-signed.
-TEST_F(CorvaneTagTest, SetManyWritesWhatSetWritesForEachLine) {
-  const fs::path tagged_file = Write("tagged.exe", *signed32_);
+TEST_P(CorvaneTagFormatTest, SetManyWritesWhatSetWritesForEachLine) {
+  const fs::path tagged_file = Write("tagged.exe", Signed());
   ASSERT_EQ(Tag({"set", tagged_file.string(), "appname=Earlier"}).status, 0);
   const struct {
     const char* name;
     Bytes image;
     bool verifies;  // the section is added after signing
   } images[] = {
-      {"signed", *signed32_, true},
+      {"signed", Signed(), true},
       {"tagged already", ReadFileBytes(tagged_file), true},
-      {"with a section", WithSectionAndTableAt(*signed32_, kSectionEnd), false},
-      {"dual-signed", SignImage(*signed32_, *signer_, folder_, /*nest=*/true), true},
+      {"with a section", WithSectionAndTableAt(Signed(), kSectionEnd), false},
+      {"dual-signed", SignImage(Signed(), *signer_, folder_, /*nest=*/true), true},
   };
   fs::remove(tagged_file);
   const std::string list =

@@ -12,18 +12,25 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-constexpr size_t kDosHeaderSize = 64;
-constexpr size_t kPeHeaderOffsetField = 60;
-constexpr size_t kCertificateHeaderSize = 8;
-// Signature, file header and PE32 optional header with 16 data directories.
-constexpr size_t kNtHeadersSize = 248;
-constexpr size_t kSectionCountField = 6;
-constexpr size_t kSizeOfHeadersField = 24 + 60;
-constexpr size_t kSectionHeaderSize = 40;
+constexpr size_t kDosHeaderSize = pe::kDosHeaderSize;
+constexpr size_t kPeHeaderOffsetField = pe::kPeHeaderOffsetField;
+constexpr size_t kCertificateHeaderSize = pe::kCertificateHeaderSize;
+constexpr size_t kSectionCountField = pe::kSectionCountField;
+constexpr size_t kSizeOfHeadersField = pe::kOptionalHeader + pe::kHeadersSizeField;
+constexpr size_t kSectionHeaderSize = pe::kSectionHeaderSize;
+
+// The layout of `image`'s optional header, as its magic says.
+const pe::OptionalHeaderLayout& LayoutOf(const Bytes& image) {
+  const pe::OptionalHeaderLayout* layout = pe::OptionalHeaderLayoutFor(
+      ReadLe16(image, PeHeaderOffset(image) + kOptionalHeaderMagicField));
+  if (!layout) throw std::invalid_argument("unknown optional header magic");
+  return *layout;
+}
 
 void SetTable(Bytes& file, uint32_t pe, size_t offset, size_t size) {
-  WriteLe32(file, pe + kCertificateEntryPe32, static_cast<uint32_t>(offset));
-  WriteLe32(file, pe + kCertificateEntryPe32 + 4, static_cast<uint32_t>(size));
+  const size_t entry = pe + LayoutOf(file).certificate_table_offset_field;
+  WriteLe32(file, entry, static_cast<uint32_t>(offset));
+  WriteLe32(file, entry + 4, static_cast<uint32_t>(size));
 }
 
 }  // namespace
@@ -35,7 +42,8 @@ Bytes HeadersInsideTable(const Bytes& image, size_t gap) {
               image.begin() + facts.offset + kCertificateHeaderSize + facts.der_size);
   entry.resize(entry.size() + gap, 0);
   const size_t headers = kDosHeaderSize + entry.size();
-  entry.insert(entry.end(), image.begin() + pe, image.begin() + pe + kNtHeadersSize);
+  entry.insert(entry.end(), image.begin() + pe,
+               image.begin() + pe + LayoutOf(image).nt_headers_size);
   entry.resize((entry.size() + 7) / 8 * 8, 0);
   WriteLe32(entry, 0, static_cast<uint32_t>(entry.size()));
 
@@ -52,7 +60,7 @@ Bytes WithSectionAndTableAt(const Bytes& image, uint32_t table_offset) {
   if (ReadLe16(image, pe + kSectionCountField) != 0) {
     throw std::invalid_argument("the image already has sections");
   }
-  const size_t section_table = pe + kNtHeadersSize;
+  const size_t section_table = pe + LayoutOf(image).nt_headers_size;
   Bytes file(image.begin(), image.begin() + section_table);
   Bytes section(kSectionHeaderSize, 0);
   const char kName[] = ".text";

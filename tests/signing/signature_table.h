@@ -20,8 +20,9 @@ struct CertificateTableFacts {
   std::vector<uint8_t> after_der;  // the table's bytes after the element
 };
 
-// Facts of the certificate table of PE32 `image`. Throws std::runtime_error
-// when the table is missing, outside the file or too short for its element.
+// Facts of the certificate table of `image` (PE32 or PE32+). Throws
+// std::runtime_error when the table is missing, outside the file or too short
+// for its element.
 CertificateTableFacts ReadCertificateTableFacts(const std::vector<uint8_t>& image);
 
 // Empty when the table passes the strictest verification: it ends the file,

@@ -146,4 +146,10 @@ ProcessResult VerifySignature(const fs::path& file, const TestSigner& signer,
   return RunProgram(CORVANE_OSSLSIGNCODE, arguments, scratch);
 }
 
+ProcessResult VerifyBySections(const fs::path& file, const TestSigner& signer,
+                               const fs::path& scratch) {
+  return RunProgram(CORVANE_SBVERIFY, {"--cert", signer.certificate.string(), file.string()},
+                    scratch);
+}
+
 }  // namespace vireo::test

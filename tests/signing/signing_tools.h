@@ -1,6 +1,7 @@
 #pragma once
 // The outside programs the tagging tests drive: corvane-tag itself, openssl for
-// a throwaway signing certificate, osslsigncode to sign and verify.
+// a throwaway signing certificate, osslsigncode to sign and verify, sbverify
+// to verify by the section table.
 
 #include <cstdint>
 #include <filesystem>
@@ -70,5 +71,10 @@ std::filesystem::path MakeBulkyCertificate(const std::filesystem::path& folder, 
 ProcessResult VerifySignature(const std::filesystem::path& file, const TestSigner& signer,
                               const std::filesystem::path& scratch,
                               const std::filesystem::path& time_stamp_root = {});
+
+// sbverify of `file`, trusting `signer`: it hashes the image by its section
+// table, where osslsigncode hashes the file from end to end.
+ProcessResult VerifyBySections(const std::filesystem::path& file, const TestSigner& signer,
+                               const std::filesystem::path& scratch);
 
 }  // namespace vireo::test

@@ -59,8 +59,9 @@ class TaggingKeepsSignaturesTest : public testing::Test {
       return SignImage(image, *signer_, *folder_, options);
     };
     // As ./build.sh release --nest signs: SHA-1 first, SHA-256 nested in it.
-    const auto dual = [&](bool time_stamp) {
-      return sign(sign(MakeMinimalPe(), "sha1", false, time_stamp), "sha256", true, time_stamp);
+    const auto dual = [&](bool time_stamp, uint16_t machine = kMachineI386) {
+      return sign(sign(MakeMinimalPe(machine), "sha1", false, time_stamp), "sha256", true,
+                  time_stamp);
     };
     stubs_ = new std::vector<SignedStub>{
         {"time-stamped", sign(MakeMinimalPe(), "sha256", false, true), 1, 1},
@@ -70,6 +71,8 @@ class TaggingKeepsSignaturesTest : public testing::Test {
          AddUnauthenticatedBlob(sign(MakeMinimalPe(), "sha256", false, false), *folder_), 1, 0},
         {"dual-signed, time-stamped, an unsigned attribute",
          AddUnauthenticatedBlob(dual(true), *folder_), 2, 2},
+        {"64-bit (PE32+), dual-signed, time-stamped, an unsigned attribute",
+         AddUnauthenticatedBlob(dual(true, kMachineAmd64), *folder_), 2, 2},
     };
   }
   static void TearDownTestSuite() {
@@ -121,7 +124,7 @@ LoopbackTimeStampAuthority* TaggingKeepsSignaturesTest::authority_ = nullptr;
 std::vector<SignedStub>* TaggingKeepsSignaturesTest::stubs_ = nullptr;
 
 TEST_F(TaggingKeepsSignaturesTest, TheAuthorityCountersignedTheTimeStampedStubs) {
-  EXPECT_EQ(authority_->replies(), 1 + 2 + 2);
+  EXPECT_EQ(authority_->replies(), 1 + 2 + 2 + 2);
   for (const SignedStub& stub : *stubs_) {
     SCOPED_TRACE(stub.name);
     const fs::path file = scratch_ / "signed.exe";

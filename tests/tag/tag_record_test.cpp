@@ -107,7 +107,8 @@ Bytes PeHeadersEndingTheFile(const Format& f) {
   Bytes image(headers.begin(), headers.begin() + 64);
   image.insert(image.end(), table.begin(), table.end());
   const uint32_t pe = static_cast<uint32_t>(image.size());
-  image.insert(image.end(), headers.begin() + kPe, headers.begin() + kPe + f.layout.nt_headers_size);
+  image.insert(image.end(), headers.begin() + kPe,
+               headers.begin() + kPe + f.layout.nt_headers_size);
   test::WriteLe32(image, 60, pe);
   test::WriteLe32(image, pe + f.layout.certificate_table_offset_field, 64);
   test::WriteLe32(image, pe + f.layout.certificate_table_offset_field + 4,
@@ -183,13 +184,14 @@ const FormatCase kFormatCases[] = {
     {"PartialMagicJustBeforeMagic", TagRecordStatus::kFound,
      [](const Format& f) {
        return StampCertificateTable(
-           MakeMinimalPe(f.machine), CertificateTable(Concat({Text("Wisk2.0Vire"), TagRecord("t")})));
+           MakeMinimalPe(f.machine),
+           CertificateTable(Concat({Text("Wisk2.0Vire"), TagRecord("t")})));
      },
      "t"},
     {"PeHeadersEndTheFile", TagRecordStatus::kFound, PeHeadersEndingTheFile, kTag},
 
-    {"Unsigned", TagRecordStatus::kNotSigned, [](const Format& f) { return MakeMinimalPe(f.machine); },
-     std::nullopt},
+    {"Unsigned", TagRecordStatus::kNotSigned,
+     [](const Format& f) { return MakeMinimalPe(f.machine); }, std::nullopt},
     {"DerOneByteLength", TagRecordStatus::kTableNotDerSequence,
      [](const Format& f) { return WithDerStart(f, 0x30, 0x81); }, std::nullopt},
     {"DerNotASequence", TagRecordStatus::kTableNotDerSequence,
@@ -206,7 +208,8 @@ const FormatCase kFormatCases[] = {
      std::nullopt},
     {"MagicEndsTheFile", TagRecordStatus::kLengthFieldCut,
      [](const Format& f) {
-       return StampCertificateTable(MakeMinimalPe(f.machine), TableEndingWith(Text("Wisk2.0Vireo")));
+       return StampCertificateTable(MakeMinimalPe(f.machine),
+                                    TableEndingWith(Text("Wisk2.0Vireo")));
      },
      std::nullopt},
     {"MagicInLast13Bytes", TagRecordStatus::kLengthFieldCut,
@@ -227,7 +230,8 @@ const FormatCase kFormatCases[] = {
     {"ZeroLengthEvenWithALaterRecord", TagRecordStatus::kZeroLength,
      [](const Format& f) {
        return StampCertificateTable(
-           MakeMinimalPe(f.machine), CertificateTable(Concat({TagRecord("", 0), TagRecord("later")})));
+           MakeMinimalPe(f.machine),
+           CertificateTable(Concat({TagRecord("", 0), TagRecord("later")})));
      },
      std::nullopt},
     {"NotMz", TagRecordStatus::kNotAnExecutable,
@@ -320,7 +324,9 @@ const LookupCase kLayoutCases[] = {
      [] { return WithLe16(Tagged(kPe32, kTag), kPe + test::kMachineField, test::kMachineAmd64); },
      std::nullopt},
     {"UnknownMagicUnderAmd64Machine", TagRecordStatus::kAmd64WithoutPe32Plus,
-     [] { return WithLe16(Tagged(kPe32Plus, kTag), kPe + test::kOptionalHeaderMagicField, 0x030B); },
+     [] {
+       return WithLe16(Tagged(kPe32Plus, kTag), kPe + test::kOptionalHeaderMagicField, 0x030B);
+     },
      std::nullopt},
     // PE32 headers end the file, so an AMD64 image's longer headers run past it.
     {"Pe32HeadersEndingTheFileUnderAmd64Machine", TagRecordStatus::kNotPeImage,

@@ -2,7 +2,8 @@
 // download is what `corvane-tag set` writes for its tag, signatures verify,
 // ranges put the stub back together, every hostile request gets its 4xx and
 // the server stays up, limits hold, a reload leaves downloads in progress on
-// the stub they started with, and being told to stop lets them finish.
+// the stub they started with, and being told to stop lets them finish;
+// 32-bit and 64-bit stubs alike.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -21,8 +22,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/pe_layout.h"
 #include "tests/signing/signing_tools.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/pe_image.h"
 #include "tests/tag_server/http_exchange.h"
 #include "tests/tag_server/server_process.h"
 
@@ -801,6 +804,66 @@ TEST_F(TagServerTest, MetricsAndHealthAnswerOnTheirOwnListener) {
   EXPECT_EQ(Exchange(metrics_port, Get("/other")).status, 404);
   EXPECT_EQ(Exchange(metrics_port, "NOT HTTP\r\n\r\n").status, 400);
   EXPECT_EQ(Exchange(server.port(), Get("/metrics")).status, 404) << "not on the download port";
+}
+
+// Signed programs of both formats are served as set stamps them, and what
+// goes out passes both verifiers and gives its tag back. An optional header
+// that ends right after the certificate table's entry leaves header bytes
+// past it that belong to every download too.
+TEST_F(TagServerTest, ServesSignedImagesOfEitherFormat) {
+  const auto header_ending_at_entry_4 = [](uint16_t machine) {
+    std::vector<uint8_t> image = SignImage(MakeMinimalPe(machine), *signer_, *folder_);
+    const pe::OptionalHeaderLayout& layout =
+        machine == kMachineAmd64 ? pe::kPe32PlusLayout : pe::kPe32Layout;
+    const uint32_t headers = PeHeaderOffset(image);
+    const uint32_t end = headers + pe::kOptionalHeader + layout.certificate_entry_field + 8;
+    WriteLe16(image, headers + pe::kOptionalHeaderSizeField,
+              static_cast<uint16_t>(end - headers - pe::kOptionalHeader));
+    for (uint32_t at = end; at < headers + layout.nt_headers_size; ++at) image[at] = 0xA5;
+    return image;
+  };
+  const struct {
+    const char* name;
+    std::vector<uint8_t> image;
+    bool verifies;  // signed as it is
+  } cases[] = {
+      {"pe32", SignImage(ReadFileBytes(CORVANE_PE32_PROGRAM), *signer_, *folder_), true},
+      {"pe32-plus", SignImage(ReadFileBytes(CORVANE_PE32_PLUS_PROGRAM), *signer_, *folder_),
+       true},
+      {"pe32-header-ending-at-entry-4", header_ending_at_entry_4(kMachineI386), false},
+      {"pe32-plus-header-ending-at-entry-4", header_ending_at_entry_4(kMachineAmd64), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path served = *folder_ / "formats" / c.name / "CorvaneUpdateSetup.exe";
+    fs::create_directories(served.parent_path());
+    WriteFileBytes(served, c.image);
+    ServerProcess server(CORVANE_TAG_PATH, served, *folder_);
+
+    const std::string expected = SetOutput(kTag, served);
+    const HttpResponse got = Exchange(server.port(), Get(TaggedTarget(kTag)));
+    ASSERT_EQ(got.status, 200) << got.body;
+    EXPECT_TRUE(got.body == expected) << "the download differs from corvane-tag set";
+    const HttpResponse range =
+        Exchange(server.port(), Get(TaggedTarget(kTag), "Range: bytes=100-\r\n"));
+    ASSERT_EQ(range.status, 206);
+    EXPECT_TRUE(range.body == expected.substr(100));
+    const HttpResponse untagged = Exchange(server.port(), Get("/CorvaneUpdateSetup.exe"));
+    EXPECT_TRUE(untagged.body == Text(c.image)) << "without a tag: the stub as signed";
+
+    const fs::path downloaded = served.parent_path() / "downloaded.exe";
+    WriteFileBytes(downloaded, std::vector<uint8_t>(got.body.begin(), got.body.end()));
+    const ProcessResult get = RunProgram(CORVANE_TAG_PATH, {"get", downloaded.string()}, *folder_);
+    EXPECT_EQ(get.status, 0) << get.err;
+    EXPECT_EQ(get.out, std::string(kTag) + "\n");
+    if (c.verifies) {
+      const ProcessResult whole = VerifySignature(downloaded, *signer_, *folder_);
+      EXPECT_EQ(whole.status, 0) << whole.out << whole.err;
+      EXPECT_EQ(whole.out.find("invalid PE checksum"), std::string::npos) << whole.out;
+      const ProcessResult sections = VerifyBySections(downloaded, *signer_, *folder_);
+      EXPECT_EQ(sections.status, 0) << sections.out << sections.err;
+    }
+  }
 }
 
 }  // namespace

@@ -133,12 +133,18 @@ std::shared_ptr<StubGeneration> StubGeneration::Load(const std::filesystem::path
   SparseView view(size);
   view.Fill(fd, 0, pe::kPeHeaderOffsetField + 4, path);
   const size_t pe_headers = view.Le32(pe::kPeHeaderOffsetField);
-  view.Fill(fd, 0, pe_headers + pe::kPe32NtHeadersSize, path);
+  // The headers of either layout: PE32+'s are the longer.
+  const size_t nt_headers_end = pe_headers + pe::kPe32PlusNtHeadersSize;
+  view.Fill(fd, 0, nt_headers_end, path);
   const size_t section_table_end = pe_headers + pe::kOptionalHeader +
                                    view.Le16(pe_headers + pe::kOptionalHeaderSizeField) +
                                    size_t{view.Le16(pe_headers + pe::kSectionCountField)} * pe::kSectionHeaderSize;
-  view.Fill(fd, 0, std::max(section_table_end, pe_headers + pe::kPe32NtHeadersSize), path);
-  const size_t table = view.Le32(pe_headers + pe::kCertificateTableOffsetField);
+  view.Fill(fd, 0, std::max(section_table_end, nt_headers_end), path);
+  // An unknown layout is refused by the tagger from the headers alone.
+  const pe::OptionalHeaderLayout* layout =
+      pe::OptionalHeaderLayoutFor(view.Le16(pe_headers + pe::kOptionalHeader + pe::kMagicField));
+  const size_t table =
+      layout ? view.Le32(pe_headers + layout->certificate_table_offset_field) : size;
   if (table < size) view.Fill(fd, table & ~size_t{1}, size, path);
 
   // One pass over the file: its digest, and the checksum sum of the body.

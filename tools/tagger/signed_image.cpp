@@ -14,10 +14,6 @@ namespace vireo::tagger {
 
 namespace {
 
-// The optional header must reach past data directory entry 4.
-constexpr uint32_t kMinOptionalHeaderSize =
-    pe::kCertificateEntryField + pe::kDataDirectoryEntrySize;
-
 // WIN_CERTIFICATE's revision and type, and the table's alignment.
 constexpr uint16_t kRevision2 = 0x0200;
 constexpr uint16_t kTypePkcsSignedData = 0x0002;
@@ -71,9 +67,11 @@ std::string SectionName(tools::ByteSpan file, size_t at) {
 // Rewriting the table truncates the file at `table` and writes the new entry
 // from there on; the headers (with the checksum and data directory fields
 // rewritten afterwards) and every section's raw data must lie before it.
-void CheckNothingOverlapsTable(tools::ByteSpan file, uint32_t pe_headers, uint32_t table) {
+void CheckNothingOverlapsTable(tools::ByteSpan file, uint32_t pe_headers,
+                               const pe::OptionalHeaderLayout& layout, uint32_t table) {
+  // The optional header must reach past data directory entry 4.
   const uint32_t optional_size = ReadLe16(file, pe_headers + pe::kOptionalHeaderSizeField);
-  if (optional_size < kMinOptionalHeaderSize) {
+  if (optional_size < layout.certificate_entry_field + pe::kDataDirectoryEntrySize) {
     throw TagToolError("the optional header is " + std::to_string(optional_size) +
                        " bytes, too short to hold the certificate table's directory entry");
   }
@@ -81,7 +79,7 @@ void CheckNothingOverlapsTable(tools::ByteSpan file, uint32_t pe_headers, uint32
   const uint64_t section_table = uint64_t{pe_headers} + pe::kOptionalHeader + optional_size;
   const uint64_t headers_end =
       std::max({section_table + uint64_t{sections} * pe::kSectionHeaderSize,
-                uint64_t{pe_headers} + pe::kPe32NtHeadersSize,
+                uint64_t{pe_headers} + layout.nt_headers_size,
                 uint64_t{ReadLe32(file, pe_headers + pe::kOptionalHeader + pe::kHeadersSizeField)}});
   if (table < headers_end) {
     throw TagToolError("the certificate table (offset " + std::to_string(table) +
@@ -122,20 +120,29 @@ SignedImage ParseSignedImage(tools::ByteSpan file) {
   }
   const uint16_t machine = ReadLe16(file, pe_headers + pe::kMachineField);
   const uint16_t magic = ReadLe16(file, pe_headers + pe::kOptionalHeader + pe::kMagicField);
-  if (machine == pe::kMachineAmd64 || magic == pe::kPe32PlusMagic) {
-    throw TagToolError("a 64-bit image (machine " + Hex(machine) + ", optional header " +
-                       Hex(magic) +
-                       "): the stub is a 32-bit PE32 program and reads no tag from 64-bit images");
+  const pe::OptionalHeaderLayout* layout = pe::OptionalHeaderLayoutFor(magic);
+  if (!layout) throw TagToolError("unknown optional header magic " + Hex(magic));
+  // The stub's lookup takes the layout from the machine (tag/tag_record.h).
+  if ((machine == pe::kMachineAmd64) != (layout == &pe::kPe32PlusLayout)) {
+    throw TagToolError("machine " + Hex(machine) + " with a " +
+                       (layout == &pe::kPe32PlusLayout ? "PE32+" : "PE32") +
+                       " optional header (" + Hex(magic) +
+                       "): the stub reads the PE32+ layout in AMD64 images (machine 0x8664) "
+                       "and the PE32 layout in all others, so it would not look where the tag "
+                       "goes");
   }
-  if (magic != pe::kPe32Magic) throw TagToolError("unknown optional header magic " + Hex(magic));
+  if (static_cast<uint64_t>(pe_headers) + layout->nt_headers_size > file.size) {
+    throw TagToolError("not a PE image (no complete PE header)");
+  }
 
   SignedImage image;
   image.pe_header = pe_headers;
+  image.nt_headers_end = pe_headers + layout->nt_headers_size;
   image.checksum_field = pe_headers + pe::kOptionalHeader + pe::kChecksumField;
-  image.certificate_entry = pe_headers + pe::kCertificateTableOffsetField;
+  image.certificate_entry = pe_headers + layout->certificate_table_offset_field;
   const uint32_t table = ReadLe32(file, image.certificate_entry);
   const uint32_t table_size = ReadLe32(file, image.certificate_entry + 4);
-  if (ReadLe32(file, pe_headers + pe::kOptionalHeader + pe::kDirectoryCountField) <=
+  if (ReadLe32(file, pe_headers + pe::kOptionalHeader + layout->directory_count_field) <=
           pe::kCertificateDirectory ||
       table == 0) {
     throw TagToolError("the file is not signed (it has no certificate table); sign it first");
@@ -145,7 +152,7 @@ SignedImage ParseSignedImage(tools::ByteSpan file) {
                        std::to_string(table) + ", size " + std::to_string(table_size) +
                        ", file size " + std::to_string(file.size) + ")");
   }
-  CheckNothingOverlapsTable(file, pe_headers, table);
+  CheckNothingOverlapsTable(file, pe_headers, *layout, table);
   image.table_offset = table;
 
   if (table_size < pe::kCertificateHeaderSize) {

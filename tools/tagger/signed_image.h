@@ -1,6 +1,6 @@
 #pragma once
-// A signed 32-bit PE image as tagging sees it: headers to update and one
-// certificate table entry at the end of the file.
+// A signed PE image, 32-bit (PE32) or 64-bit (PE32+), as tagging sees it:
+// headers to update and one certificate table entry at the end of the file.
 
 #include <cstdint>
 #include <vector>
@@ -11,6 +11,7 @@ namespace vireo::tagger {
 
 struct SignedImage {
   uint32_t pe_header = 0;           // file offset of the PE signature
+  uint32_t nt_headers_end = 0;      // where the optional header with 16 data directories ends
   uint32_t checksum_field = 0;      // file offset of the optional header's CheckSum
   uint32_t certificate_entry = 0;   // file offset of data directory entry 4 (offset, size)
   uint32_t table_offset = 0;        // file offset of the certificate table
@@ -19,8 +20,9 @@ struct SignedImage {
 };
 
 // Locates the signature block of `file`. Throws TagToolError, naming the
-// reason, for anything but a PE32 image (a PE32+ or AMD64 image included) with
-// a certificate table that ends the file and holds one PKCS#7 entry. Bytes
+// reason, for anything but a PE image the stub's lookup reads (PE32+ for
+// machine AMD64, PE32 for any other) with a certificate table that ends the
+// file and holds one PKCS#7 entry. Bytes
 // after the DER block inside that entry are not kept by WithSignedData.
 // Reads only the DOS and PE headers, the section table and the certificate
 // table, so `file` may be a view in which only those are filled in.

@@ -31,7 +31,7 @@ TagPlanner::TagPlanner(tools::ByteSpan file, const BodySum& sum_body) {
   // checksum words with the table's first bytes, so they go with the table.
   tail_offset_ = image_.table_offset & ~size_t{1};
   const size_t headers_size = std::min<size_t>(
-      (size_t{image_.pe_header} + pe::kPe32NtHeadersSize + 1) & ~size_t{1}, tail_offset_);
+      (size_t{image_.nt_headers_end} + 1) & ~size_t{1}, tail_offset_);
   headers_.assign(file.data, file.data + headers_size);
   before_table_.assign(file.data + tail_offset_, file.data + image_.table_offset);
   body_word_sum_ = sum_body(headers_size, tail_offset_ - headers_size);
