@@ -46,6 +46,7 @@ PACKAGES=(
   openssl libssl-dev osslsigncode sbsigntool ca-certificates
   libp11-kit-dev libengine-pkcs11-openssl softhsm2 opensc
   libboost-dev nginx curl wrk systemd
+  gcc-i686-linux-gnu
 )
 
 need_root() {
@@ -253,7 +254,24 @@ ensure_lzma_sdk() {
 setup() {
   ensure_i386_programs_run
   ensure_packages
+  ensure_qemu_trap_number
   ensure_lzma_sdk
+}
+
+# Under QEMU's user-mode emulation a processor fault reaches Wine with trap
+# number -1, which Wine turns into an illegal-instruction exception: every
+# access violation would be misreported. A small 32-bit library, preloaded into
+# 32-bit Wine processes (tests/emulation/qemu_trap_number.sh), fills in the
+# number the kernel would give. Built always; used only where emulated.
+ensure_qemu_trap_number() {
+  local source="$ROOT/tests/emulation/qemu_trap_number.c" out="$CACHE/qemu-trap-number"
+  local library="$out/lib/i386-linux-gnu/qemu_trap_number.so"
+  [ -f "$library" ] && [ "$library" -nt "$source" ] && return 0
+  mkdir -p "$out/lib/i386-linux-gnu" "$out/lib/x86_64-linux-gnu"
+  i686-linux-gnu-gcc -O2 -shared -fPIC -fno-stack-protector -o "$library" "$source" -ldl ||
+    die "cannot build $library"
+  gcc -shared -fPIC -o "$out/lib/x86_64-linux-gnu/qemu_trap_number.so" -x c /dev/null ||
+    die "cannot build the 64-bit twin of $library"
 }
 
 # CMake and CTest read the presets from the folder they run in: the repository's
@@ -279,6 +297,8 @@ build_windows_x64() {
 
 # A Wine prefix of the build tree's own, and a wineserver kept alive while we use it.
 start_wine() {
+  CORVANE_CACHE="$CACHE"
+  . "$ROOT/tests/emulation/qemu_trap_number.sh"
   # No X display: the tests never wait on a window somebody would have to close.
   unset DISPLAY WAYLAND_DISPLAY
   if [ ! -f "$WINEPREFIX/system.reg" ]; then

@@ -10,4 +10,10 @@ function(corvane_add_gtest name)
     target_link_options(${name} PRIVATE -mconsole)
   endif()
   add_test(NAME ${name} COMMAND ${name} ${ARG_ARGS})
+  if(WIN32)
+    # A program that dies of an unhandled exception under Wine may still exit
+    # with 0 once Wine's debugger has reported it, and every test after the
+    # fault would go unrun unnoticed.
+    set_tests_properties(${name} PROPERTIES FAIL_REGULAR_EXPRESSION "wine: Unhandled ")
+  endif()
 endfunction()

@@ -14,4 +14,6 @@ if [ -f "$1" ]; then
   machine=$(od -An -tx1 -j"$((${pe:-0} + 4))" -N2 "$1" 2>/dev/null | tr -d ' ')
   [ "$machine" = 6486 ] && loader=${WINE64_LOADER:-/usr/lib/wine/wine64}
 fi
+CORVANE_CACHE="$here/../.cache"
+. "$here/emulation/qemu_trap_number.sh"
 exec "$loader" "$@"
