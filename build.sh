@@ -21,7 +21,7 @@
 #   ./build.sh pictures                          pictures of the failure box into docs/
 #   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
 #                                                run the fuzz targets (default all, 60 s each)
-#   ./build.sh build                             set up, then build the host and Windows trees
+#   ./build.sh build                             set up, then build the host and both Windows trees
 #   ./build.sh setup                             only install what the build needs
 set -euo pipefail
 
@@ -270,6 +270,13 @@ build_all() {
   configure_and_build windows -DCORVANE_HOST_TOOLS_DIR="$BUILD/host/tools"
 }
 
+# The 64-bit stub and the same Windows tests built for it (after build_all,
+# whose host tools it packs and finishes with).
+build_windows_x64() {
+  say "building the 64-bit stub and its Windows tests"
+  configure_and_build windows-x64 -DCORVANE_HOST_TOOLS_DIR="$BUILD/host/tools"
+}
+
 # A Wine prefix of the build tree's own, and a wineserver kept alive while we use it.
 start_wine() {
   # No X display: the tests never wait on a window somebody would have to close.
@@ -291,11 +298,14 @@ start_wine() {
 cmd_test() {
   setup
   build_all
+  build_windows_x64
   start_wine
   say "host tests"
   (cd "$ROOT" && ctest --preset host)
   say "Windows tests under Wine"
   (cd "$ROOT" && ctest --preset windows)
+  say "64-bit Windows tests under Wine"
+  (cd "$ROOT" && ctest --preset windows-x64)
 }
 
 cmd_demo() {
@@ -464,7 +474,7 @@ cmd_pictures() {
 
 case "${1:-}" in
   setup) setup;;
-  build) setup; build_all;;
+  build) setup; build_all; build_windows_x64;;
   test) shift; cmd_test "$@";;
   demo) shift; cmd_demo "$@";;
   stub) shift; cmd_stub "$@";;

@@ -1,5 +1,6 @@
 #include "app/self_image.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "base/heap.h"
@@ -16,9 +17,16 @@ namespace {
 constexpr DWORD kHeaderCheckBytes = 4096;
 constexpr DWORD kCopyChunkBytes = 1 << 20;
 
-// Offset of the optional header's ImageBase, which the loader rewrites when it
-// moves the image.
-constexpr DWORD kImageBaseOffset = pe::kOptionalHeader + pe::kImageBaseField;
+// The image's own headers, PE32 in the 32-bit stub and PE32+ in the 64-bit
+// one, and in them the optional header's ImageBase, which the loader rewrites
+// when it moves the image.
+using NtHeaders = IMAGE_NT_HEADERS;
+constexpr DWORD kImageBaseOffset = offsetof(NtHeaders, OptionalHeader.ImageBase);
+constexpr DWORD kImageBaseSize = sizeof(NtHeaders::OptionalHeader.ImageBase);
+static_assert(kImageBaseOffset == pe::kOptionalHeader + (sizeof(void*) == 8
+                                                             ? pe::kPe32PlusImageBaseField
+                                                             : pe::kImageBaseField),
+              "the ImageBase of the image's own format");
 
 // True when the file's first bytes are the module's headers as loaded, the
 // image base aside.
@@ -26,13 +34,13 @@ bool HeadersMatchLoadedImage(HANDLE file, HMODULE module) {
   const auto* image = reinterpret_cast<const uint8_t*>(module);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(image);
   const DWORD nt_offset = static_cast<DWORD>(dos->e_lfanew);
-  if (dos->e_magic != IMAGE_DOS_SIGNATURE || nt_offset > kHeaderCheckBytes - sizeof(IMAGE_NT_HEADERS32)) {
+  if (dos->e_magic != IMAGE_DOS_SIGNATURE || nt_offset > kHeaderCheckBytes - sizeof(NtHeaders)) {
     return false;
   }
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS32*>(image + nt_offset);
+  const auto* nt = reinterpret_cast<const NtHeaders*>(image + nt_offset);
   DWORD header_bytes = nt->OptionalHeader.SizeOfHeaders;
   if (header_bytes > kHeaderCheckBytes) header_bytes = kHeaderCheckBytes;
-  if (header_bytes < nt_offset + sizeof(IMAGE_NT_HEADERS32)) return false;
+  if (header_bytes < nt_offset + sizeof(NtHeaders)) return false;
 
   uint8_t on_disk[kHeaderCheckBytes];
   DWORD read = 0;
@@ -41,9 +49,10 @@ bool HeadersMatchLoadedImage(HANDLE file, HMODULE module) {
     return false;
   }
   const DWORD image_base = nt_offset + kImageBaseOffset;
+  const DWORD after_image_base = image_base + kImageBaseSize;
   return std::memcmp(on_disk, image, image_base) == 0 &&
-         std::memcmp(on_disk + image_base + 4, image + image_base + 4,
-                     header_bytes - image_base - 4) == 0;
+         std::memcmp(on_disk + after_image_base, image + after_image_base,
+                     header_bytes - after_image_base) == 0;
 }
 
 }  // namespace

@@ -22,10 +22,8 @@ add_library(lzma_sdk_decoder STATIC
 target_include_directories(lzma_sdk_decoder SYSTEM PUBLIC ${CORVANE_LZMA_SDK_DIR})
 target_compile_definitions(lzma_sdk_decoder PUBLIC Z7_ST)
 target_compile_options(lzma_sdk_decoder PRIVATE ${_decoder_flags} -w)
-if(WIN32)
-  # The stub raises no C++ exceptions: unwind tables would only take room.
-  target_compile_options(lzma_sdk_decoder PRIVATE -fno-asynchronous-unwind-tables)
-endif()
+# Without unwind tables where they would only take room (StubFlags.cmake).
+target_compile_options(lzma_sdk_decoder PRIVATE ${CORVANE_NO_UNWIND_TABLES})
 
 # The encoder may run its match finder on a second thread (LzFindMt).
 find_package(Threads REQUIRED)

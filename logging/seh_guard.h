@@ -1,7 +1,9 @@
 #pragma once
 // Structured-exception guards for code built with GCC, which has no
-// __try/__except: a frame-based handler registered on the thread's exception
-// list around one guarded call.
+// __try/__except. On 32-bit x86 a frame-based handler registered on the
+// thread's exception list around one guarded call (seh_guard_x86.cpp); on
+// x86-64 a call made from a function whose unwind information names the
+// guard's handler (seh_guard_x64.cpp).
 //
 // Guarded bodies must not rely on C++ destructors running when a fault unwinds
 // them (as with __try); keep them to calls whose resources are owned outside.
@@ -22,8 +24,8 @@ using SehFilter = LONG (*)(EXCEPTION_POINTERS* pointers, void* context);
 // Runs body(body_context) under a guard. Returns true when the body returned
 // normally; false when an exception raised inside it was handled
 // (the filter chose EXCEPTION_EXECUTE_HANDLER): the frames above the guard were
-// unwound with RtlUnwind and the caller runs its recovery. Nests, and leaves
-// the thread's exception list exactly as it found it.
+// unwound (RtlUnwind, RtlUnwindEx on x86-64) and the caller runs its recovery.
+// Nests, and leaves the thread's exception list exactly as it found it.
 bool RunGuarded(void (*body)(void*), void* body_context, SehFilter filter, void* filter_context);
 
 // The same for callables: Guarded([&] { ... }, [&](EXCEPTION_POINTERS* p) { return ...; }).

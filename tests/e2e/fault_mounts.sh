@@ -5,14 +5,18 @@
 # CorvaneSoftware\Temp. Mounting needs root; without it the suites skip and say
 # why.
 #
-#   fault_mounts.sh WINE_RUN TEST_PROGRAM
+#   fault_mounts.sh WINE_RUN TEST_PROGRAM PROGRAM_FILES
+#
+# PROGRAM_FILES is the folder the stub sees as Program Files: "Program Files
+# (x86)" for a 32-bit stub, "Program Files" for a 64-bit one.
 set -u
 run=$1
 program=$2
+program_files=$3
 here=$(cd "$(dirname "$0")" && pwd)
 prefix=${WINEPREFIX:-$here/../../build/wine}
 system_temp="$prefix/drive_c/windows/SystemTemp"
-program_temp="$prefix/drive_c/Program Files (x86)/CorvaneSoftware/Temp"
+program_temp="$prefix/drive_c/$program_files/CorvaneSoftware/Temp"
 
 cleanup() {
   umount "$system_temp" 2>/dev/null

@@ -1,5 +1,6 @@
 // The shipped image itself: a 32-bit GUI program, large-address-aware, with
-// ASLR and DEP, importing nothing but system DLLs.
+// ASLR and DEP (or the 64-bit build's, with ASLR over the whole address
+// space), importing nothing but system DLLs.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,6 +46,13 @@ class StubImage : public ::testing::Test {
     throw std::out_of_range("RVA outside every section");
   }
 
+  // Data directory entry `index`: the PE32 or the PE32+ place, by the
+  // optional header's magic.
+  size_t DataDirectory(int index) const {
+    const size_t directories = ReadLe16(image_, pe_ + 24) == 0x20B ? 112 : 96;
+    return pe_ + 24 + directories + index * 8u;
+  }
+
   std::string StringAt(uint32_t rva) const {
     std::string text;
     for (size_t at = FileOffset(rva); at < image_.size() && image_[at]; ++at) text += image_[at];
@@ -56,6 +64,26 @@ class StubImage : public ::testing::Test {
   std::vector<Section> sections_;
 };
 
+#if defined(__x86_64__)
+TEST_F(StubImage, IsA64BitGuiProgramWithHighEntropyAslrAndDep) {
+  EXPECT_EQ(ReadLe16(image_, pe_ + 4), kMachineAmd64);
+  const uint16_t characteristics = ReadLe16(image_, pe_ + 22);
+  EXPECT_TRUE(characteristics & 0x0002) << "executable";
+  EXPECT_TRUE(characteristics & 0x0020) << "large address aware";
+  EXPECT_FALSE(characteristics & 0x0100) << "32-bit machine";
+  EXPECT_FALSE(characteristics & 0x0001) << "relocations stripped: no ASLR";
+  EXPECT_EQ(ReadLe16(image_, pe_ + 24), 0x20B) << "PE32+";
+  EXPECT_EQ(ReadLe16(image_, pe_ + 24 + 68), 2) << "Windows GUI subsystem";
+  const uint16_t dll_characteristics = ReadLe16(image_, pe_ + 24 + 70);
+  EXPECT_TRUE(dll_characteristics & 0x0020) << "high-entropy virtual addresses";
+  EXPECT_TRUE(dll_characteristics & 0x0040) << "dynamic base (ASLR)";
+  EXPECT_TRUE(dll_characteristics & 0x0100) << "NX compatible (DEP)";
+  EXPECT_NE(ReadLe32(image_, DataDirectory(5) + 4), 0u) << "base relocations";
+  // Data directory 3, the exception table, is how the platform finds the
+  // structured-exception guards' handlers and walks every frame to them.
+  EXPECT_NE(ReadLe32(image_, DataDirectory(3) + 4), 0u) << "exception table";
+}
+#else
 TEST_F(StubImage, IsA32BitLargeAddressAwareGuiProgramWithAslrAndDep) {
   EXPECT_EQ(ReadLe16(image_, pe_ + 4), kMachineI386);
   const uint16_t characteristics = ReadLe16(image_, pe_ + 22);
@@ -71,13 +99,14 @@ TEST_F(StubImage, IsA32BitLargeAddressAwareGuiProgramWithAslrAndDep) {
   // Data directory 5, base relocations, is what ASLR moves the image with.
   EXPECT_NE(ReadLe32(image_, pe_ + 24 + 96 + 5 * 8 + 4), 0u);
 }
+#endif
 
 TEST_F(StubImage, ImportsOnlySystemDlls) {
   // Each of these is a KnownDLL: the loader takes it from the system directory.
   const std::set<std::string> system_dlls = {"kernel32.dll", "user32.dll",  "advapi32.dll",
                                              "shell32.dll",  "shlwapi.dll", "ole32.dll",
                                              "msvcrt.dll"};
-  const uint32_t import_rva = ReadLe32(image_, pe_ + 24 + 96 + 1 * 8);
+  const uint32_t import_rva = ReadLe32(image_, DataDirectory(1));
   ASSERT_NE(import_rva, 0u);
   std::set<std::string> imported;
   for (size_t at = FileOffset(import_rva);; at += 20) {

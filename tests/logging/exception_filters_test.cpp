@@ -155,7 +155,11 @@ TEST(SehSendMinidump, LeavesTheFaultToAnAttachedDebugger) {
   // IsDebuggerPresent reads the process's "being debugged" flag; setting it
   // is the only way to have a debugger without attaching one.
   BYTE* peb;
+#if defined(__i386__)
   __asm__ volatile("movl %%fs:0x30, %0" : "=r"(peb));
+#else
+  __asm__ volatile("movq %%gs:0x60, %0" : "=r"(peb));
+#endif
   BYTE& being_debugged = peb[2];
   being_debugged = 1;
   const bool present = IsDebuggerPresent();

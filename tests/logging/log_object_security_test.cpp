@@ -21,6 +21,14 @@
 namespace vireo {
 namespace {
 
+// SECURITY_ATTRIBUTES as the platform lays it out: a length, a pointer and a
+// BOOL, padded to the pointer's alignment.
+#if defined(__x86_64__)
+constexpr DWORD kSecurityAttributesSize = 24;
+#else
+constexpr DWORD kSecurityAttributesSize = 12;
+#endif
+
 struct ExpectedAce {
   WELL_KNOWN_SID_TYPE sid;
   ACCESS_MASK mask;
@@ -92,7 +100,7 @@ void ExpectLogMutexDescriptor(PSECURITY_DESCRIPTOR descriptor) {
 TEST(BuildLogMutexSecurity, GivesTheRecordAndBothDescriptorForms) {
   SecurityAttributes security = BuildLogMutexSecurity();
   SECURITY_ATTRIBUTES* record = security.get();
-  EXPECT_EQ(record->nLength, 12u);
+  EXPECT_EQ(record->nLength, kSecurityAttributesSize);
   EXPECT_FALSE(record->bInheritHandle);
   EXPECT_EQ(record->lpSecurityDescriptor, security.self_relative().get());
   EXPECT_TRUE(security.self_relative().is_self_relative());
@@ -287,7 +295,7 @@ TEST(BuildLogFolderSecurity, AdministratorsOwnAProtectedDaclThatUsersMayOnlyRead
   for (const bool is_log_folder : {false, true}) {
     SCOPED_TRACE(is_log_folder ? "log folder" : "folder above it");
     SecurityAttributes security = BuildLogFolderSecurity(is_log_folder);
-    EXPECT_EQ(security.get()->nLength, 12u);
+    EXPECT_EQ(security.get()->nLength, kSecurityAttributesSize);
     EXPECT_FALSE(security.get()->bInheritHandle);
     EXPECT_EQ(security.get()->lpSecurityDescriptor, security.self_relative().get());
     for (const SecurityDescriptor* form : {&security.self_relative(), &security.absolute()}) {

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <vector>
 
 #include "base/fatal_error.h"
@@ -15,10 +17,16 @@ namespace {
 constexpr DWORD kBreakpoint = 0x80000003;
 
 // The head of the thread's exception list, fs:[0] (read directly: the
-// header's intrinsic trips the compiler's bounds warning).
+// header's intrinsic trips the compiler's bounds warning). 64-bit Windows
+// finds handlers through the images' unwind tables and leaves the same field,
+// gs:[0], unused: a guard must not write it either.
 EXCEPTION_REGISTRATION_RECORD* ExceptionListHead() {
   EXCEPTION_REGISTRATION_RECORD* head;
+#if defined(__i386__)
   __asm__ volatile("movl %%fs:0, %0" : "=r"(head));
+#else
+  __asm__ volatile("movq %%gs:0, %0" : "=r"(head));
+#endif
   return head;
 }
 
@@ -52,6 +60,7 @@ __attribute__((noinline)) int FaultAtDepth(int depth, int* volatile target) {
   return FaultAtDepth(depth - 1, target) + 1;
 }
 
+#if defined(__i386__)
 TEST(SehGuard, BodyThatReturnsRunsOnceWithTheGuardRegistered) {
   EXCEPTION_REGISTRATION_RECORD* const before = ExceptionListHead();
   std::vector<Sighting> seen;
@@ -69,6 +78,51 @@ TEST(SehGuard, BodyThatReturnsRunsOnceWithTheGuardRegistered) {
   EXPECT_EQ(inside->Next, before);
   EXPECT_EQ(ExceptionListHead(), before);
 }
+#else
+// How many frames from this function's caller up to the frame whose stack
+// pointer is `outer` name a handler for exceptions, as the platform's
+// dispatcher walks them.
+__attribute__((noinline)) int ExceptionHandlersBelow(DWORD64 outer) {
+  CONTEXT context;
+  RtlCaptureContext(&context);
+  int handlers = 0;
+  while (context.Rsp < outer) {
+    DWORD64 image_base = 0;
+    RUNTIME_FUNCTION* function = RtlLookupFunctionEntry(context.Rip, &image_base, nullptr);
+    if (!function) {
+      // A leaf function: its return address is on top of the stack.
+      context.Rip = *reinterpret_cast<const DWORD64*>(context.Rsp);
+      context.Rsp += 8;
+      continue;
+    }
+    void* handler_data = nullptr;
+    DWORD64 establisher_frame = 0;
+    if (RtlVirtualUnwind(UNW_FLAG_EHANDLER, image_base, context.Rip, function, &context,
+                         &handler_data, &establisher_frame, nullptr)) {
+      ++handlers;
+    }
+  }
+  return handlers;
+}
+
+TEST(SehGuard, BodyThatReturnsRunsOnceWithTheGuardsHandlerOnTheStack) {
+  CONTEXT here;
+  RtlCaptureContext(&here);
+  std::vector<Sighting> seen;
+  int runs = 0;
+  int inside = 0;
+  EXPECT_TRUE(Guarded(
+      [&] {
+        ++runs;
+        inside = ExceptionHandlersBelow(here.Rsp);
+      },
+      Recording("guard", &seen, EXCEPTION_EXECUTE_HANDLER)));
+  EXPECT_EQ(runs, 1);
+  EXPECT_TRUE(seen.empty());
+  EXPECT_EQ(inside, 1) << "the dispatcher finds the guard's frame, and no other, with a handler";
+  EXPECT_EQ(ExceptionHandlersBelow(here.Rsp), 0);
+}
+#endif
 
 TEST(SehGuard, HandlesAWriteToAddressZero) {
   EXCEPTION_REGISTRATION_RECORD* const before = ExceptionListHead();
@@ -255,15 +309,19 @@ TEST(SehGuard, HandlesAFaultSeveralFramesBelowTheBody) {
   EXPECT_EQ(seen[0].code, static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
 }
 
-DWORD StackPointer() {
-  DWORD esp;
-  __asm__ volatile("movl %%esp, %0" : "=r"(esp));
-  return esp;
+uintptr_t StackPointer() {
+  uintptr_t sp;
+#if defined(__i386__)
+  __asm__ volatile("movl %%esp, %0" : "=r"(sp));
+#else
+  __asm__ volatile("movq %%rsp, %0" : "=r"(sp));
+#endif
+  return sp;
 }
 
 TEST(SehGuard, ManyGuardedCallsLeaveNeitherStackNorRecordsBehind) {
   EXCEPTION_REGISTRATION_RECORD* const before = ExceptionListHead();
-  const DWORD stack_before = StackPointer();
+  const uintptr_t stack_before = StackPointer();
   int* volatile null_target = nullptr;
   // The compiler may keep these in registers across the calls, so a wrong
   // register restore shows in the counts.
@@ -286,6 +344,11 @@ TEST(SehGuard, ManyGuardedCallsLeaveNeitherStackNorRecordsBehind) {
   EXPECT_EQ(ExceptionListHead(), before);
 }
 
+void ReturnNormally(void*) {}
+
+LONG HandleEverything(EXCEPTION_POINTERS*, void*) { return EXCEPTION_EXECUTE_HANDLER; }
+
+#if defined(__i386__)
 // Calls RunGuarded from assembly with known values in the callee-saved
 // registers and reads them back afterwards: a guard must return with them as
 // the caller had them, whatever the body did to them before it faulted.
@@ -344,10 +407,6 @@ void ClobberRegistersAndFault(void*) {
       : "eax", "ebx", "esi", "edi", "memory");
 }
 
-void ReturnNormally(void*) {}
-
-LONG HandleEverything(EXCEPTION_POINTERS*, void*) { return EXCEPTION_EXECUTE_HANDLER; }
-
 TEST(SehGuard, RestoresTheCallersRegistersOnBothPaths) {
   for (const auto body : {&ReturnNormally, &ClobberRegistersAndFault}) {
     RegisterProbe probe = {&RunGuarded, body, nullptr, &HandleEverything, nullptr, 0xFF, 0,
@@ -361,6 +420,7 @@ TEST(SehGuard, RestoresTheCallersRegistersOnBothPaths) {
   }
 }
 
+// Only 32-bit images have safe-handler tables and the "no SEH" mark.
 TEST(SehGuard, ImageLetsThePlatformCallHandlersOutsideASafeHandlerTable) {
   // The platform refuses every frame handler of an image marked "no SEH", and
   // any handler missing from a safe-handler table when the image has one. The
@@ -379,6 +439,120 @@ TEST(SehGuard, ImageLetsThePlatformCallHandlersOutsideASafeHandlerTable) {
     }
   }
 }
+#else
+// Calls RunGuarded from assembly with known values in the callee-saved
+// registers and reads them back afterwards: a guard must return with them as
+// the caller had them, also when the body saved and changed them before it
+// faulted (the unwind restores them from where the body's unwind information
+// says it saved them).
+struct RegisterProbe {
+  bool (*run)(void (*)(void*), void*, SehFilter, void*);
+  void (*body)(void*);
+  void* body_context;
+  SehFilter filter;
+  void* filter_context;
+  DWORD64 result;
+  DWORD64 registers[8];  // rbx, rbp, rsi, rdi, r12, r13, r14, r15
+};
+static_assert(offsetof(RegisterProbe, result) == 40 && offsetof(RegisterProbe, registers) == 48,
+              "the assembly uses these offsets");
+
+constexpr DWORD64 kKnownRegisters[8] = {
+    0x1badb0021badb002, 0x2badb0032badb003, 0x3badb0043badb004, 0x4badb0054badb005,
+    0x5badb0065badb006, 0x6badb0076badb007, 0x7badb0087badb008, 0x0badb0090badb009};
+constexpr const char* kRegisterNames[8] = {"rbx", "rbp", "rsi", "rdi", "r12", "r13", "r14", "r15"};
+
+extern "C" void CallWithKnownRegisters(RegisterProbe* probe) __asm__("seh_test_call_with_known_registers");
+extern "C" void ClobberRegistersAndFault(void*) __asm__("seh_test_clobber_registers_and_fault");
+
+__asm__(
+    ".text\n"
+    ".p2align 4\n"
+    "seh_test_call_with_known_registers:\n"
+    "  .seh_proc seh_test_call_with_known_registers\n"
+    "  pushq %rbp\n  .seh_pushreg %rbp\n"
+    "  pushq %rbx\n  .seh_pushreg %rbx\n"
+    "  pushq %rsi\n  .seh_pushreg %rsi\n"
+    "  pushq %rdi\n  .seh_pushreg %rdi\n"
+    "  pushq %r12\n  .seh_pushreg %r12\n"
+    "  pushq %r13\n  .seh_pushreg %r13\n"
+    "  pushq %r14\n  .seh_pushreg %r14\n"
+    "  pushq %r15\n  .seh_pushreg %r15\n"
+    "  subq $40, %rsp\n  .seh_stackalloc 40\n"
+    "  .seh_endprologue\n"
+    "  movq %rcx, 32(%rsp)\n"
+    "  movq %rcx, %r10\n"
+    "  movabsq $0x1badb0021badb002, %rbx\n"
+    "  movabsq $0x2badb0032badb003, %rbp\n"
+    "  movabsq $0x3badb0043badb004, %rsi\n"
+    "  movabsq $0x4badb0054badb005, %rdi\n"
+    "  movabsq $0x5badb0065badb006, %r12\n"
+    "  movabsq $0x6badb0076badb007, %r13\n"
+    "  movabsq $0x7badb0087badb008, %r14\n"
+    "  movabsq $0x0badb0090badb009, %r15\n"
+    "  movq 8(%r10), %rcx\n"
+    "  movq 16(%r10), %rdx\n"
+    "  movq 24(%r10), %r8\n"
+    "  movq 32(%r10), %r9\n"
+    "  call *0(%r10)\n"
+    "  movq 32(%rsp), %rcx\n"  // the probe, from a stack pointer the guard kept
+    "  movq %rax, 40(%rcx)\n"
+    "  movq %rbx, 48(%rcx)\n"
+    "  movq %rbp, 56(%rcx)\n"
+    "  movq %rsi, 64(%rcx)\n"
+    "  movq %rdi, 72(%rcx)\n"
+    "  movq %r12, 80(%rcx)\n"
+    "  movq %r13, 88(%rcx)\n"
+    "  movq %r14, 96(%rcx)\n"
+    "  movq %r15, 104(%rcx)\n"
+    "  addq $40, %rsp\n"
+    "  popq %r15\n  popq %r14\n  popq %r13\n  popq %r12\n"
+    "  popq %rdi\n  popq %rsi\n  popq %rbx\n  popq %rbp\n"
+    "  ret\n"
+    "  .seh_endproc\n"
+    "\n"
+    // Saves every callee-saved register as the ABI asks, changes them all and
+    // writes to address 0; never returns.
+    ".p2align 4\n"
+    "seh_test_clobber_registers_and_fault:\n"
+    "  .seh_proc seh_test_clobber_registers_and_fault\n"
+    "  pushq %rbp\n  .seh_pushreg %rbp\n"
+    "  pushq %rbx\n  .seh_pushreg %rbx\n"
+    "  pushq %rsi\n  .seh_pushreg %rsi\n"
+    "  pushq %rdi\n  .seh_pushreg %rdi\n"
+    "  pushq %r12\n  .seh_pushreg %r12\n"
+    "  pushq %r13\n  .seh_pushreg %r13\n"
+    "  pushq %r14\n  .seh_pushreg %r14\n"
+    "  pushq %r15\n  .seh_pushreg %r15\n"
+    "  subq $8, %rsp\n  .seh_stackalloc 8\n"
+    "  .seh_endprologue\n"
+    "  movabsq $0xdead0001dead0001, %rbx\n"
+    "  movabsq $0xdead0002dead0002, %rbp\n"
+    "  movabsq $0xdead0003dead0003, %rsi\n"
+    "  movabsq $0xdead0004dead0004, %rdi\n"
+    "  movabsq $0xdead0005dead0005, %r12\n"
+    "  movabsq $0xdead0006dead0006, %r13\n"
+    "  movabsq $0xdead0007dead0007, %r14\n"
+    "  movabsq $0xdead0008dead0008, %r15\n"
+    "  xorl %eax, %eax\n"
+    "  movl %eax, (%rax)\n"
+    "  addq $8, %rsp\n"
+    "  popq %r15\n  popq %r14\n  popq %r13\n  popq %r12\n"
+    "  popq %rdi\n  popq %rsi\n  popq %rbx\n  popq %rbp\n"
+    "  ret\n"
+    "  .seh_endproc\n");
+
+TEST(SehGuard, RestoresTheCallersRegistersOnBothPaths) {
+  for (const auto body : {&ReturnNormally, &ClobberRegistersAndFault}) {
+    RegisterProbe probe = {&RunGuarded, body, nullptr, &HandleEverything, nullptr, 0xFF, {}};
+    CallWithKnownRegisters(&probe);
+    EXPECT_EQ(probe.result & 0xFF, body == &ReturnNormally ? 1u : 0u);
+    for (int i = 0; i < 8; ++i) {
+      EXPECT_EQ(probe.registers[i], kKnownRegisters[i]) << kRegisterNames[i];
+    }
+  }
+}
+#endif
 
 }  // namespace
 }  // namespace vireo

@@ -32,21 +32,19 @@ std::string UnixPathOfLink(const std::wstring& link) {
   return folder.empty() ? folder : folder + "/" + ToUtf8(link.substr(separator + 1));
 }
 
-// Starts a Unix program (Wine starts one like any other). Its process handle
-// cannot be waited for: callers watch for the program's effect instead.
+// Starts a Unix program (Wine starts one like any other). Wine hands back no
+// process information for it: what it leaves there is whatever lay on its
+// stack (in 64-bit programs, values that may name handles of this process),
+// so nothing of it is waited for or closed; callers watch for the program's
+// effect instead.
 bool StartUnixProgram(const std::wstring& program, const std::vector<std::string>& arguments) {
   std::wstring command = program;
   for (const auto& argument : arguments) command += L" \"" + FromUtf8(argument) + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return false;
-  }
-  if (process.hProcess) CloseHandle(process.hProcess);
-  if (process.hThread) CloseHandle(process.hThread);
-  return true;
+  return CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process);
 }
 
 // The path that the open `file` has (Wine's answer is where links lead).
