@@ -7,10 +7,6 @@
 namespace vireo::bench {
 namespace {
 
-// `value` as printed with `decimals` digits, read back: what the reader of
-// the report sees, and what the next column is computed from.
-double Rounded(double value, int decimals) { return ParseNumber(Fixed(value, decimals)); }
-
 double RoundedMedian(const std::vector<double>& values, int decimals) {
   const double median = Rounded(Summarize(values).median, decimals);
   if (median == 0) throw std::invalid_argument("a median of zero cannot divide");

@@ -31,6 +31,30 @@ std::string Fixed(double value, int decimals) {
   return text;
 }
 
+double Rounded(double value, int decimals) { return ParseNumber(Fixed(value, decimals)); }
+
+std::string Significant(double value) {
+  char text[64];
+  if (value == std::trunc(value) && std::fabs(value) < 1e15) {
+    std::snprintf(text, sizeof(text), "%.0f", value);
+  } else {
+    std::snprintf(text, sizeof(text), "%.6g", value);
+  }
+  return text;
+}
+
+std::string WithCommas(const std::string& digits) {
+  if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+    throw std::invalid_argument("not a whole number: '" + digits + "'");
+  }
+  std::string text;
+  for (size_t i = 0; i < digits.size(); ++i) {
+    if (i > 0 && (digits.size() - i) % 3 == 0) text += ',';
+    text += digits[i];
+  }
+  return text;
+}
+
 double ParseNumber(const std::string& text) {
   const char* start = text.c_str();
   char* end = nullptr;

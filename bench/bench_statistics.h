@@ -23,6 +23,18 @@ Summary Summarize(std::vector<double> values);
 // as printf rounds.
 std::string Fixed(double value, int decimals);
 
+// `value` as Fixed prints it, read back: what the reader of a report sees,
+// and what the next figure is computed from.
+double Rounded(double value, int decimals);
+
+// `value` with at most six significant digits and no trailing zeros, as %g
+// writes it, but a whole number in full (1180, not 1.18e+03).
+std::string Significant(double value);
+
+// A whole number written in decimal digits, with commas between groups of
+// three (175,000,000). Throws std::invalid_argument for anything but digits.
+std::string WithCommas(const std::string& digits);
+
 // Reads a number written in decimal (an optional sign, digits, an optional
 // fraction, an optional exponent). Throws std::invalid_argument for anything
 // else, `text` named in the message.

@@ -15,20 +15,9 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
-[ $# -ge 1 ] || die "usage: pack_bench.sh HOST_BUILD [--mb M] [--files N] [--runs R]"
-HOST=$(cd "$1" && pwd); shift
 MB=175 FILES=73 RUNS=1
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --mb) MB=${2:?--mb needs a number}; shift 2;;
-    --files) FILES=${2:?--files needs a number}; shift 2;;
-    --runs) RUNS=${2:?--runs needs a number}; shift 2;;
-    *) die "unknown option '$1'";;
-  esac
-done
-PACKER="$HOST/tools/corvane-pack"
-GENERATOR="$HOST/bench/corvane-bench-payload"
-STATS="$HOST/bench/corvane-bench-stats"
+host_arguments "usage: pack_bench.sh HOST_BUILD [--mb M] [--files N] [--runs R]" \
+  --mb=MB --files=FILES --runs=RUNS -- "$@"
 require_built "build the host tree first" "$PACKER" "$GENERATOR" "$STATS"
 
 WORK="$HOST/pack-bench"

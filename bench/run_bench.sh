@@ -19,9 +19,10 @@
 # a bare in-memory decode of the same payload (the floor), and natively 7zz
 # extracting the same files from an equivalent archive and 7zz's LZMA layer
 # alone on the payload itself; the whole runs, the floor, the stub's LZMA layer
-# and 7zz's are taken in the same interleaved rounds. The report is
-# printed as Markdown and written to BUILD/bench/results.md (results-quick.md
-# for --quick).
+# and 7zz's are taken in the same interleaved rounds. Every figure goes to
+# BUILD/bench/measurements.txt (measurements-quick.txt for --quick), from
+# which corvane-bench-stats run-report writes the report: printed as Markdown
+# and written to BUILD/bench/results.md (results-quick.md).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -107,13 +108,8 @@ rm -rf "$WORK"; mkdir -p "$WORK"
 
 now_ns() { date +%s%N; }
 ms_since() { echo $(( ($(now_ns) - $1) / 1000000 )); }
-# Median of the arguments, as every benchmark reports it (corvane-bench-stats).
-median() { "$STATS" median "$@"; }
 # The value of `key` in key=value lines on stdin.
 value_of() { tr -d '\r' | sed -n "s/^$1=//p" | head -n 1; }
-seconds() { awk -v ms="$1" 'BEGIN { printf "%.2f s", ms / 1000 }'; }
-megabytes() { awk -v b="$1" 'BEGIN { printf "%.1f MB", b / 1e6 }'; }
-with_commas() { sed ':a; s/\B[0-9]\{3\}\>/,&/; ta' <<<"$1"; }
 fingerprint() { cat "$@" | sha256sum | cut -c1-16; }
 winpath() { winepath -w "$1" 2>/dev/null; }
 # Little-endian unsigned 32-bit value at byte `offset` of `file`.
@@ -152,7 +148,7 @@ generate_payload() {
 }
 
 # The same files in a 7z archive: BCJ2 with its main stream in LZMA with an
-# 8 MiB dictionary, like the payload. Sets SEVENZIP_PACK_MS.
+# 8 MiB dictionary, like the payload; records how it was built.
 make_7z() {
   local dir=$1
   local key; key=$(printf '%s %s' "$(cat "$dir/key")" "$(7zz | sed -n 2p)" | sha256sum | cut -c1-16)
@@ -165,10 +161,10 @@ make_7z() {
     ms_since "$start" > "$dir/7z_ms"
     echo "$key" > "$dir/7z_key"
   fi
-  SEVENZIP_PACK_MS=$(cat "$dir/7z_ms")
-  SEVENZIP_METHOD=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Method = //p' | sort | uniq -c | sort -rn |
-                    head -n 1 | sed 's/^ *[0-9]* //')
-  SEVENZIP_BLOCKS=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Blocks = //p' | head -n 1)
+  record 7zz-archive "pack_ms=$(cat "$dir/7z_ms")" \
+    "method=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Method = //p' | sort | uniq -c | sort -rn |
+              head -n 1 | sed 's/^ *[0-9]* //')" \
+    "blocks=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Blocks = //p' | head -n 1)"
 }
 
 # configure_variant DIR FLAGS LINKER_FLAGS: a build folder of the Windows
@@ -237,27 +233,34 @@ prepare_variant() {
 }
 
 # ---------------------------------------------------------------------------
-if [ $QUICK = 1 ]; then REPORT="$OUT/results-quick.md"; else REPORT="$OUT/results.md"; fi
+if [ $QUICK = 1 ]; then
+  REPORT="$OUT/results-quick.md" MEASUREMENTS="$OUT/measurements-quick.txt"
+else
+  REPORT="$OUT/results.md" MEASUREMENTS="$OUT/measurements.txt"
+fi
+: > "$MEASUREMENTS"
 DATA_DIR="$OUT/data/payload-${MB}mb-${FILES}files"
-TRAIN_MB=$(awk -v mb="$MB" 'BEGIN { t = int(mb / 5); if (t < 5) t = 5; if (t > 30) t = 30; print t }')
+# A fifth of the payload's whole megabytes, from 5 to 30.
+whole_mb=${MB%%.*}
+TRAIN_MB=$(( ${whole_mb:-0} / 5 ))
+TRAIN_MB=$(( TRAIN_MB < 5 ? 5 : TRAIN_MB > 30 ? 30 : TRAIN_MB ))
 TRAIN_FILES=$(( FILES / 3 > 4 ? FILES / 3 : 4 ))
 TRAIN_DIR="$OUT/data/training-${TRAIN_MB}mb-${TRAIN_FILES}files"
-LOAD_AT_START=$(cut -d' ' -f1-3 /proc/loadavg)
+record machine "load_at_start=$(cut -d' ' -f1-3 /proc/loadavg)"
+record run "runs=$RUNS" "train_mb=$TRAIN_MB" "variant_folder=$(basename "$OUT")/win-NAME"
 
 generate_payload "$DATA_DIR" "$MB" "$FILES" "$SEED"
 PAYLOAD_BIN="$DATA_DIR/payload.bin"
-MAIN_PACK_MS=$PACK_MS
-PACKED_AT=$(cat "$DATA_DIR/packed_at")
+record payload "pack_ms=$PACK_MS" "packed_at=$(cat "$DATA_DIR/packed_at")"
 make_7z "$DATA_DIR"
 has_pgo=0
 for v in "${VARIANTS[@]}"; do [[ "$v" == *"|pgo" ]] && has_pgo=1; done
 [ $has_pgo = 1 ] && generate_payload "$TRAIN_DIR" "$TRAIN_MB" "$TRAIN_FILES" $((SEED + 1))
 
-PAYLOAD_BYTES=$(stat -c %s "$PAYLOAD_BIN")
-DICTIONARY_BYTES=$(le32 "$PAYLOAD_BIN" 1)
-BLOCK_BYTES=$(le32 "$PAYLOAD_BIN" 5)
-FOLDER_BYTES=$(du -cb "$DATA_DIR/files"/* | tail -n 1 | cut -f1)
-CODE_BYTES=$(cat "$DATA_DIR/files"/*.dll 2>/dev/null | wc -c)
+record payload "bytes=$(stat -c %s "$PAYLOAD_BIN")" \
+  "dictionary_bytes=$(le32 "$PAYLOAD_BIN" 1)" "block_bytes=$(le32 "$PAYLOAD_BIN" 5)" \
+  "folder_bytes=$(du -cb "$DATA_DIR/files"/* | tail -n 1 | cut -f1)" \
+  "code_bytes=$(cat "$DATA_DIR/files"/*.dll 2>/dev/null | wc -c)"
 
 # The decoder's object code, to tell flag sets that change nothing: such a
 # pair's difference is the benchmark's own noise.
@@ -265,7 +268,7 @@ decoder_code() {
   find "$1" -path '*lzma_sdk_decoder.dir*' -name '*.obj' | sort | xargs cat | sha256sum | cut -c1-16
 }
 
-declare -A FLAGS_OF DIR_OF SAME_AS CODE_OF
+declare -A FLAGS_OF DIR_OF CODE_OF
 NAMES=()
 for v in "${VARIANTS[@]}"; do
   IFS='|' read -r name flags pgo <<<"$v"
@@ -274,58 +277,41 @@ for v in "${VARIANTS[@]}"; do
   FLAGS_OF[$name]="$flags${pgo:+ + PGO}"
   DIR_OF[$name]="$OUT/win-$name"
   CODE_OF[$name]=$(decoder_code "${DIR_OF[$name]}")
+  record "variant/$name" "flags=${FLAGS_OF[$name]}"
   for earlier in "${NAMES[@]}"; do
-    if [ "${CODE_OF[$earlier]}" = "${CODE_OF[$name]}" ]; then SAME_AS[$name]=$earlier; break; fi
+    if [ "${CODE_OF[$earlier]}" = "${CODE_OF[$name]}" ]; then
+      record "variant/$name" "same_code_as=$earlier"
+      break
+    fi
   done
   NAMES+=("$name")
 done
 CURRENT=""
 for name in "${NAMES[@]}"; do [ "${FLAGS_OF[$name]}" = "$CURRENT_FLAGS" ] && CURRENT=$name && break; done
+[ -n "$CURRENT" ] || CURRENT=${NAMES[0]}
+record run "current=$CURRENT"
 
 W_PAYLOAD=$(winpath "$PAYLOAD_BIN")
 W_WORK=$(winpath "$WORK")
 
 # The payload path in process, variants interleaved so that a slow spell of the
 # machine does not land on one of them.
-declare -A LZMA BCJ2 CPU WRITE DECODE EXTRACT
-HOST_LZMA="" HOST_BCJ2="" HOST_CPU=""
 for run in $(seq "$RUNS"); do
   for name in "${NAMES[@]}"; do
     say "payload-bench, variant $name, run $run of $RUNS"
-    result=$(wine "${DIR_OF[$name]}/bench/payload-bench.exe" "$W_PAYLOAD" "$W_WORK" | tr -d '\r') ||
-      die "payload-bench failed for $name"
-    LZMA[$name]+=" $(value_of lzma_ms <<<"$result")"
-    BCJ2[$name]+=" $(value_of bcj2_ms <<<"$result")"
-    CPU[$name]+=" $(value_of decode_cpu_ms <<<"$result")"
-    WRITE[$name]+=" $(value_of write_ms <<<"$result")"
-    DECODE[$name]+=" $(value_of decode_ms <<<"$result")"
-    EXTRACT[$name]+=" $(value_of extract_ms <<<"$result")"
-    TAR_BYTES=$(value_of tar_bytes <<<"$result")
-    HEAP_PEAK=$(value_of heap_peak_bytes <<<"$result")
-    MEMBERS=$(value_of files <<<"$result")
+    wine "${DIR_OF[$name]}/bench/payload-bench.exe" "$W_PAYLOAD" "$W_WORK" |
+      record_output "payload-bench/$name" || die "payload-bench failed for $name"
   done
   say "payload-bench-host (native x86-64), run $run of $RUNS"
-  result=$("$HOST_BENCH" "$PAYLOAD_BIN") || die "payload-bench-host failed"
-  HOST_LZMA+=" $(value_of lzma_ms <<<"$result")"
-  HOST_BCJ2+=" $(value_of bcj2_ms <<<"$result")"
-  HOST_CPU+=" $(value_of decode_cpu_ms <<<"$result")"
+  "$HOST_BENCH" "$PAYLOAD_BIN" | record_output payload-bench-host || die "payload-bench-host failed"
 done
 HOST_FLAGS=$(sed -n 's/^CORVANE_LZMA_DECODER_FLAGS:[A-Z]*=//p' "$HOST/CMakeCache.txt" 2>/dev/null)
+record run "host_flags=${HOST_FLAGS:--O2}"
 
 # Variants are ranked by the processor time of the two decoding stages (what
 # the flags change): unlike wall time, it does not grow while other processes
 # hold the machine's processors.
-declare -A COMPUTE STAGE_CPU
-FASTEST=""
-for name in "${NAMES[@]}"; do
-  COMPUTE[$name]=$(awk -v a="$(median ${LZMA[$name]})" -v b="$(median ${BCJ2[$name]})" \
-                     'BEGIN { printf "%.1f", a + b }')
-  STAGE_CPU[$name]=$(median ${CPU[$name]})
-  if [ -z "$FASTEST" ] || awk -v a="${STAGE_CPU[$name]}" -v b="${STAGE_CPU[$FASTEST]}" 'BEGIN { exit !(a < b) }'; then
-    FASTEST=$name
-  fi
-done
-[ -n "$CURRENT" ] || CURRENT=${NAMES[0]}
+FASTEST=$("$STATS" run-fastest "$MEASUREMENTS")
 
 # Whole runs: the stub of the current flags and of the fastest, and 7zz.
 STUB_NAMES=("$CURRENT")
@@ -335,12 +321,9 @@ for name in "${STUB_NAMES[@]}"; do
   build_targets "${DIR_OF[$name]}" bench_stub bench_stub_without_payload
 done
 CURRENT_BENCH="${DIR_OF[$CURRENT]}/bench"
-STUB_SIZE_EMPTY=$(stat -c %s "$CURRENT_BENCH/bench_stub_without_payload.exe")
-STUB_SIZE_FULL=$(stat -c %s "$CURRENT_BENCH/CorvaneUpdateSetup.exe")
+record stub "bytes_without_payload=$(stat -c %s "$CURRENT_BENCH/bench_stub_without_payload.exe")" \
+  "bytes_with_payload=$(stat -c %s "$CURRENT_BENCH/CorvaneUpdateSetup.exe")"
 
-declare -A WALL PEAK_WS PEAK_PRIVATE
-SEVENZIP_MS=() SEVENZIP_ST_MS=() SEVENZIP_LZMA_MS=() STUB_LZMA_MS=() BARE_MS=() BARE_LZMA_MS=() BARE_WS=() BARE_PRIVATE=()
-BASE_MS=() BASE_WS_RUNS=() BASE_PRIVATE_RUNS=() BARE_START_MS=()
 W_ONE_BYTE=$(winpath "$CURRENT_BENCH/one_byte_payload.bin")
 for run in $(seq "$RUNS"); do
   # What each program costs before and after its payload: the same stub with a
@@ -351,171 +334,60 @@ for run in $(seq "$RUNS"); do
   result=$(wine "$CURRENT_BENCH/bench-run.exe" "$(winpath "$CURRENT_BENCH/bench_stub_without_payload.exe")" | tr -d '\r')
   [ "$(value_of exit_code <<<"$result")" = "0xFFFFFFFF" ] ||
     die "the stub without payload ended with exit code $(value_of exit_code <<<"$result")"
-  BASE_MS+=("$(value_of wall_ms <<<"$result")")
-  BASE_WS_RUNS+=("$(value_of peak_working_set <<<"$result")")
-  BASE_PRIVATE_RUNS+=("$(value_of peak_private <<<"$result")")
+  record_output whole-run-without-payload <<<"$result"
   result=$(wine "$CURRENT_BENCH/bench-run.exe" "$(winpath "$CURRENT_BENCH/bare-decode.exe")" "$W_ONE_BYTE" | tr -d '\r')
   [ "$(value_of exit_code <<<"$result")" = "0x00000002" ] ||
     die "bare-decode.exe of one byte ended with exit code $(value_of exit_code <<<"$result")"
-  BARE_START_MS+=("$(value_of wall_ms <<<"$result")")
+  record_output bare-decode-without-payload <<<"$result"
   # The floor: a bare in-memory decode of the same payload, interleaved with
   # the whole runs so that the machine's noise falls on both.
   say "bare in-memory decode, run $run of $RUNS"
   result=$(wine "$CURRENT_BENCH/bench-run.exe" "$(winpath "$CURRENT_BENCH/bare-decode.exe")" "$W_PAYLOAD" | tr -d '\r')
   [ "$(value_of exit_code <<<"$result")" = "0x00000000" ] ||
     die "bare-decode.exe ended with exit code $(value_of exit_code <<<"$result")"
-  BARE_MS+=("$(value_of wall_ms <<<"$result")")
-  BARE_LZMA_MS+=("$(value_of lzma_ms <<<"$result")")
-  BARE_WS+=("$(value_of peak_working_set <<<"$result")")
-  BARE_PRIVATE+=("$(value_of peak_private <<<"$result")")
+  record_output bare-decode <<<"$result"
   # The stub's LZMA layer alone, in the same rounds as the floor and 7zz's
   # layer: the payload path in process, current flags.
   say "payload-bench of the current flags, run $run of $RUNS"
-  result=$(wine "$CURRENT_BENCH/payload-bench.exe" "$W_PAYLOAD" "$W_WORK" | tr -d '\r') ||
-    die "payload-bench failed"
-  STUB_LZMA_MS+=("$(value_of lzma_ms <<<"$result")")
+  wine "$CURRENT_BENCH/payload-bench.exe" "$W_PAYLOAD" "$W_WORK" |
+    record_output payload-bench-in-rounds || die "payload-bench failed"
   for name in "${STUB_NAMES[@]}"; do
     say "whole run of the stub, variant $name, run $run of $RUNS"
     bench="${DIR_OF[$name]}/bench"
     result=$(wine "$bench/bench-run.exe" "$(winpath "$bench/CorvaneUpdateSetup.exe")" | tr -d '\r')
     [ "$(value_of exit_code <<<"$result")" = "0x00000000" ] ||
       die "the stub of $name ended with exit code $(value_of exit_code <<<"$result")"
-    WALL[$name]+=" $(value_of wall_ms <<<"$result")"
-    PEAK_WS[$name]+=" $(value_of peak_working_set <<<"$result")"
-    PEAK_PRIVATE[$name]+=" $(value_of peak_private <<<"$result")"
+    record_output "whole-run/$name" <<<"$result"
   done
   say "7zz x, run $run of $RUNS"
   rm -rf "$WORK/7zz"
   start=$(now_ns)
   7zz x -y -o"$WORK/7zz" "$DATA_DIR/files.7z" >/dev/null
-  SEVENZIP_MS+=("$(ms_since "$start")")
+  record 7zz-x "wall_ms=$(ms_since "$start")"
   [ "$(find "$WORK/7zz" -type f | wc -l)" = "$FILES" ] || die "7zz did not extract $FILES files"
   rm -rf "$WORK/7zz"
   # For scale: 7zz overlaps its decoders and the writing on several threads.
   say "7zz x -mmt=1, run $run of $RUNS"
   start=$(now_ns)
   7zz x -y -mmt=1 -o"$WORK/7zz" "$DATA_DIR/files.7z" >/dev/null
-  SEVENZIP_ST_MS+=("$(ms_since "$start")")
+  record 7zz-x-one-thread "wall_ms=$(ms_since "$start")"
   rm -rf "$WORK/7zz"
   # 7zz's LZMA layer alone, on the very stream the stub decodes: the payload
   # is an LZMA-alone file, decoded to nowhere.
   say "7zz x -tlzma of payload.bin (its LZMA layer), run $run of $RUNS"
   start=$(now_ns)
   7zz x -tlzma -so "$PAYLOAD_BIN" >/dev/null
-  SEVENZIP_LZMA_MS+=("$(ms_since "$start")")
+  record 7zz-lzma "wall_ms=$(ms_since "$start")"
 done
 rm -rf "$WORK"
 
-# ---------------------------------------------------------------------------
-SEVENZIP_MEDIAN=$(median "${SEVENZIP_MS[@]}")
-SEVENZIP_ST_MEDIAN=$(median "${SEVENZIP_ST_MS[@]}")
-SEVENZIP_LZMA_MEDIAN=$(median "${SEVENZIP_LZMA_MS[@]}")
-BARE_MEDIAN=$(median "${BARE_MS[@]}")
-BASE_MEDIAN=$(median "${BASE_MS[@]}")
-BARE_START_MEDIAN=$(median "${BARE_START_MS[@]}")
-BASE_WS=$(median "${BASE_WS_RUNS[@]}"); BASE_WS=${BASE_WS%.*}
-BASE_PRIVATE=$(median "${BASE_PRIVATE_RUNS[@]}"); BASE_PRIVATE=${BASE_PRIVATE%.*}
-BARE_LZMA_MEDIAN=$(median "${BARE_LZMA_MS[@]}")
-STUB_LZMA_MEDIAN=$(median "${STUB_LZMA_MS[@]}")
-BARE_WS_MEDIAN=$(median "${BARE_WS[@]}"); BARE_WS_MEDIAN=${BARE_WS_MEDIAN%.*}
-BARE_PRIVATE_MEDIAN=$(median "${BARE_PRIVATE[@]}"); BARE_PRIVATE_MEDIAN=${BARE_PRIVATE_MEDIAN%.*}
-ratio() { "$STATS" ratio --decimals 2 "$1" "$2"; }
-# What a run must hold at once: the resource, the decoded block and the LZMA
-# dictionary (the tar image is written out as it is decoded, never held).
-BUDGET=$((PAYLOAD_BYTES + BLOCK_BYTES + DICTIONARY_BYTES))
-SLACK=$((16 * 1000 * 1000))
-
-report() {
-  local cur=$CURRENT
-  local ws; ws=$(median ${PEAK_WS[$cur]}); ws=${ws%.*}
-  local private; private=$(median ${PEAK_PRIVATE[$cur]}); private=${private%.*}
-  local attributable=$((ws - BASE_WS))
-  local wall; wall=$(median ${WALL[$cur]})
-  echo "# Whole-run benchmark of CorvaneUpdateSetup.exe"
-  echo
-  echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(lscpu | sed -n 's/^Model name: *//p' | head -n 1), $(nproc) cores;" \
-       "load average at start $LOAD_AT_START, at end $(cut -d' ' -f1-3 /proc/loadavg);" \
-       "$(wine --version); $(7zz | sed -n 2p | sed 's/ :.*//; s/^ *//');" \
-       "$(i686-w64-mingw32-gcc-posix --version | head -n 1). Medians of $RUNS runs."
-  echo
-  if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
-    echo "**This machine's kernel does not run 32-bit programs: Wine and every Windows program here ran under"
-    echo "QEMU's user-mode emulation ($(qemu-i386 --version | head -n 1)).** Ratios between Windows programs (whole run / bare decode, memory) hold;"
-    echo "ratios of a Windows program to native 7zz measure the emulator, not the code."
-    echo
-  fi
-  echo "Payload: $MEMBERS files, $(with_commas "$FOLDER_BYTES") bytes (x86 code $(with_commas "$CODE_BYTES") bytes," \
-       "setup.exe first); tar image $(with_commas "$TAR_BYTES") bytes; decoded block $(with_commas "$BLOCK_BYTES")" \
-       "bytes; payload resource $(with_commas "$PAYLOAD_BYTES") bytes" \
-       "($(awk -v a="$PAYLOAD_BYTES" -v b="$TAR_BYTES" 'BEGIN { printf "%.1f", 100 * a / b }')% of the tar image)," \
-       "LZMA dictionary $(with_commas "$DICTIONARY_BYTES") bytes."
-  echo
-  echo "## Results (decoder flags \`${FLAGS_OF[$cur]}\`, the current default)"
-  echo
-  echo "| Measure | Value | Aim | How it is measured |"
-  echo "|---|---|---|---|"
-  echo "| Packing (corvane-pack pack) | $(seconds "$MAIN_PACK_MS") | | wall time of \`corvane-pack pack DIR -o payload.bin --launch setup.exe\` ($PACKED_AT) |"
-  echo "| Decoding: LZMA stage | $(seconds "$(median ${LZMA[$cur]})") | | payload-bench.exe: in process, the stub's payload library; start of decoding to the LZMA stage freeing its probabilities |"
-  echo "| Decoding: BCJ2 stage | $(seconds "$(median ${BCJ2[$cur]})") | | payload-bench.exe: from there to the tar image complete, without the writes |"
-  echo "| Decoding: tar file written | $(seconds "$(median ${WRITE[$cur]})") | | payload-bench.exe: the writes of the tar image to a PKT file, 1 MiB at a time as the BCJ2 stage hands it on |"
-  echo "| **Decoding** (DecodePayload) | **$(seconds "$(median ${DECODE[$cur]})")** | | payload-bench.exe: the three above together |"
-  echo "| **Extraction** (Tar::ExtractToDir) | **$(seconds "$(median ${EXTRACT[$cur]})")** | | payload-bench.exe: the Tar reader unpacking the PKT file into a fresh folder |"
-  echo "| **Whole run** | **$(seconds "$wall")** | | bench-run.exe: CreateProcessW of the stub (payload as resource \"B\" 102) to its exit, child setup.exe and clean-up included |"
-  echo "| Bare in-memory decode (the floor) | $(seconds "$BARE_MEDIAN"), $(megabytes "$BARE_WS_MEDIAN") working set, $(megabytes "$BARE_PRIVATE_MEDIAN") private | | bench-run.exe of bare-decode.exe: the payload file mapped, LzmaDecode in one call, BCJ2 into memory, nothing written; same SDK and decoder flags |"
-  echo "| **Whole run / bare decode** | **$(ratio "$wall" "$BARE_MEDIAN")** | ≤ 1.05 | |"
-  echo "| Start-up and stop without payload | stub $(seconds "$BASE_MEDIAN"), bare decoder $(seconds "$BARE_START_MEDIAN") | | bench-run.exe of the stub with a one-byte payload (process start, COM, logging set-up, the work folder; stops at decoding) and of bare-decode.exe refusing a one-byte file |"
-  echo "| Whole run / bare decode, both without their start-up and stop | $(ratio "$(awk -v a="$wall" -v b="$BASE_MEDIAN" 'BEGIN { print a - b }')" "$(awk -v a="$BARE_MEDIAN" -v b="$BARE_START_MEDIAN" 'BEGIN { print a - b }')") | | (whole run − the stub's row above) / (bare decode − the bare decoder's): the payload's own share, with the child, the extraction and the self-copy; emulation makes start-up far dearer than natively |"
-  echo "| 7zz x (same files, BCJ2 + LZMA d=8m) | $(seconds "$SEVENZIP_MEDIAN") | | wall time of native \`7zz x\` to a folder |"
-  echo "| 7zz's LZMA layer | $(seconds "$SEVENZIP_LZMA_MEDIAN") | | wall time of native \`7zz x -tlzma -so payload.bin\` to /dev/null: the stub's own LZMA stream |"
-  echo "| Bare decode's LZMA layer | $(seconds "$BARE_LZMA_MEDIAN") | | bare-decode.exe's LzmaDecode call alone |"
-  echo "| Stub's LZMA layer | $(seconds "$STUB_LZMA_MEDIAN") | | payload-bench.exe's LZMA stage, in the rounds of the whole runs, the floor and 7zz |"
-  echo "| **Stub's LZMA layer / 7zz's LZMA layer** | **$(ratio "$STUB_LZMA_MEDIAN" "$SEVENZIP_LZMA_MEDIAN")** | ≤ 1.05 | the stub's LZMA layer over 7zz's (bare decode's: $(ratio "$BARE_LZMA_MEDIAN" "$SEVENZIP_LZMA_MEDIAN")) |"
-  echo "| Same C decoder built natively / 7zz's LZMA layer | $(ratio "$(median $HOST_LZMA)" "$SEVENZIP_LZMA_MEDIAN") | | payload-bench-host's LZMA stage (x86-64 Linux, \`${HOST_FLAGS:--O2}\`) over 7zz's: the code against 7zz's on the same processor, without the emulator; it does not show the 32-bit build's own cost |"
-  echo "| **Whole run / 7zz x** | **$(ratio "$wall" "$SEVENZIP_MEDIAN")** | ≤ 1.05 | |"
-  echo "| 7zz x -mmt=1, for scale | $(seconds "$SEVENZIP_ST_MEDIAN") (whole run / this: $(ratio "$wall" "$SEVENZIP_ST_MEDIAN")) | | the same on one thread |"
-  echo "| Peak working set | $(megabytes "$ws") | | bench-run.exe: largest PeakWorkingSetSize of the stub while it runs (Wine: the process's resident high-water mark) |"
-  echo "| Peak private memory | $(megabytes "$private") | | bench-run.exe: largest PagefileUsage while it runs (Wine: resident anonymous memory) |"
-  echo "| Wine and stub without payload | $(megabytes "$BASE_WS") working set, $(megabytes "$BASE_PRIVATE") private | | the same stub with a one-byte payload, which stops at decoding |"
-  echo "| **Peak working set for the payload** | **$(megabytes "$attributable")** | ≤ $(megabytes $((BUDGET + SLACK))) | peak working set minus the line above; budget = resource + decoded block + dictionary ($(megabytes "$BUDGET")) + 16 MB |"
-  echo "| **Peak working set for the payload / budget** | **$(ratio "$attributable" $((BUDGET + SLACK)))** | ≤ 1.00 | |"
-  echo "| Peak private memory for the payload | $(megabytes $((private - BASE_PRIVATE))) ($(ratio $((private - BASE_PRIVATE)) $((BUDGET + SLACK))) of the budget) | | peak private memory minus the stub's without payload |"
-  echo "| Payload heap peak | $(megabytes "$HEAP_PEAK") | | payload-bench.exe: most bytes allocated at once by the decoding |"
-  echo "| **Stub size without payload** | **$(with_commas "$STUB_SIZE_EMPTY") bytes** | ≤ 131,072 | the stub built with a one-byte payload |"
-  echo "| Stub size with this payload | $(with_commas "$STUB_SIZE_FULL") bytes | | |"
-  echo
-  echo "7zz: \`7zz a -t7z files.7z -m0=BCJ2 -m1=LZMA:d=8m -m2=LZMA:d=1m -m3=LZMA:d=1m -mb0:1 -mb0s1:2 -mb0s2:3\`" \
-       "($(seconds "$SEVENZIP_PACK_MS") to build; method \`$SEVENZIP_METHOD\`, $SEVENZIP_BLOCKS block), then" \
-       "\`7zz x -y -oDIR files.7z\` (its default threads)."
-  echo
-  echo "## Decoder flags"
-  echo
-  echo "Each set is the SDK decoder's CORVANE_LZMA_DECODER_FLAGS in a build folder of its own ($(basename "$OUT")/win-NAME);" \
-       "profile-guided sets were trained on a $TRAIN_MB MB payload of another seed and checked with -Werror=missing-profile." \
-       "Variants are ranked by processor time, which does not grow while other processes hold the processors;" \
-       "a variant whose decoder object code is identical to another's shows the measurement noise."
-  echo
-  echo "| Variant | Flags | LZMA stage | BCJ2 stage | Both | Both, processor time | vs \`$CURRENT_FLAGS\` | Whole run | Whole run / 7zz x |"
-  echo "|---|---|---|---|---|---|---|---|---|"
-  local name whole relative
-  for name in "${NAMES[@]}"; do
-    whole="" ; relative=""
-    if [ -n "${WALL[$name]:-}" ]; then
-      local w; w=$(median ${WALL[$name]})
-      whole=$(seconds "$w"); relative=$(ratio "$w" "$SEVENZIP_MEDIAN")
-    fi
-    local mark=""
-    [ "$name" = "$FASTEST" ] && mark=" (fastest)"
-    [ -n "${SAME_AS[$name]:-}" ] && mark+=" (same code as ${SAME_AS[$name]})"
-    echo "| $name$mark | \`${FLAGS_OF[$name]}\` | $(seconds "$(median ${LZMA[$name]})") |" \
-         "$(seconds "$(median ${BCJ2[$name]})") | $(seconds "${COMPUTE[$name]}") | $(seconds "${STAGE_CPU[$name]}") |" \
-         "$(awk -v a="${STAGE_CPU[$name]}" -v b="${STAGE_CPU[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') |" \
-         "${whole:-–} | ${relative:-–} |"
-  done
-  local host_both; host_both=$(awk -v a="$(median $HOST_LZMA)" -v b="$(median $HOST_BCJ2)" 'BEGIN { printf "%.1f", a + b }')
-  echo "| for scale: native x86-64 | \`${HOST_FLAGS:--O2}\` (host build, Linux) | $(seconds "$(median $HOST_LZMA)") |" \
-       "$(seconds "$(median $HOST_BCJ2)") | $(seconds "$host_both") | $(seconds "$(median $HOST_CPU)") |" \
-       "$(awk -v a="$(median $HOST_CPU)" -v b="${STAGE_CPU[$cur]}" 'BEGIN { printf "%+.1f%%", 100 * (a / b - 1) }') | – | – |"
-}
-
-report | tee "$REPORT"
+record machine "date=$(date -u '+%Y-%m-%d %H:%M UTC')" \
+  "processor=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)" "cores=$(nproc)" \
+  "load_at_end=$(cut -d' ' -f1-3 /proc/loadavg)" "wine=$(wine --version)" \
+  "7zz=$(7zz | sed -n 2p | sed 's/ :.*//; s/^ *//')" \
+  "compiler=$(i686-w64-mingw32-gcc-posix --version | head -n 1)"
+if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
+  record machine "emulator=$(qemu-i386 --version | head -n 1)"
+fi
+"$STATS" run-report "$MEASUREMENTS" | tee "$REPORT"
 say "written to $REPORT"

@@ -17,20 +17,9 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
-[ $# -ge 1 ] || die "usage: tag_bench.sh HOST_BUILD [--mb M] [--stubs N] [--runs R]"
-HOST=$(cd "$1" && pwd); shift
 MB=175 STUBS=10 RUNS=3
-while [ $# -gt 0 ]; do
-  case "$1" in
-    --mb) MB=${2:?--mb needs a number}; shift 2;;
-    --stubs) STUBS=${2:?--stubs needs a number}; shift 2;;
-    --runs) RUNS=${2:?--runs needs a number}; shift 2;;
-    *) die "unknown option '$1'";;
-  esac
-done
-TAGGER="$HOST/tools/corvane-tag"
-IMAGE_MAKER="$HOST/bench/tag-bench-image"
-STATS="$HOST/bench/corvane-bench-stats"
+host_arguments "usage: tag_bench.sh HOST_BUILD [--mb M] [--stubs N] [--runs R]" \
+  --mb=MB --stubs=STUBS --runs=RUNS -- "$@"
 require_built "build the host tree first" "$TAGGER" "$IMAGE_MAKER" "$STATS"
 require_installed osslsigncode
 

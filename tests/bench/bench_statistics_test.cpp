@@ -6,12 +6,17 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace vireo::bench {
 namespace {
+
+namespace fs = std::filesystem;
 
 struct SummaryCase {
   std::vector<double> values;
@@ -48,6 +53,39 @@ TEST(BenchStatistics, NumbersInAndOut) {
   EXPECT_DOUBLE_EQ(ParseNumber("1e3"), 1000);
   for (const char* bad : {"", "abc", "1,5", "12 ", " 12", "nan", "inf", "1e999", "0x10"}) {
     EXPECT_THROW(ParseNumber(bad), std::invalid_argument) << bad;
+  }
+  // What the reader sees is what the next figure is computed from.
+  EXPECT_DOUBLE_EQ(Rounded(2901.75, 1), 2901.8);
+  EXPECT_DOUBLE_EQ(Rounded(0.125, 2), 0.12);
+
+  const struct {
+    double value;
+    const char* text;
+  } significant[] = {
+      {0.529, "0.529"},  // 529.00us in milliseconds
+      {1782.41142784, "1782.41"},
+      {12345.678, "12345.7"},
+      {1180, "1180"},
+      {1234567, "1234567"},  // whole numbers in full, not 1.23457e+06
+      {0, "0"},
+      {1.7, "1.7"},
+  };
+  for (const auto& c : significant) EXPECT_EQ(Significant(c.value), c.text) << c.value;
+
+  const struct {
+    const char* digits;
+    const char* text;
+  } commas[] = {
+      {"0", "0"},
+      {"999", "999"},
+      {"1000", "1,000"},
+      {"111104", "111,104"},
+      {"1234567", "1,234,567"},
+      {"175000000", "175,000,000"},
+  };
+  for (const auto& c : commas) EXPECT_EQ(WithCommas(c.digits), c.text);
+  for (const char* bad : {"", "-5", "1.5", "1,000", "12 "}) {
+    EXPECT_THROW(WithCommas(bad), std::invalid_argument) << bad;
   }
 }
 
@@ -88,6 +126,9 @@ TEST(BenchStatsProgram, CommandsAndUsageErrors) {
       {"median --decimals 12 1", 2, ""},
       {"mode 1 2", 2, ""},
       {"", 2, ""},
+      {"run-report", 2, ""},
+      {"tag-server-report a b", 2, ""},
+      {"run-fastest /nonexistent/measurements.txt", 1, ""},
   };
   for (const auto& c : cases) {
     const ProgramRun run = RunStats(c.arguments);
@@ -97,6 +138,42 @@ TEST(BenchStatsProgram, CommandsAndUsageErrors) {
   const ProgramRun help = RunStats("--help");
   EXPECT_EQ(help.status, 0);
   EXPECT_NE(help.out.find("usage: corvane-bench-stats median"), std::string::npos);
+}
+
+// The measurement file's commands: the files it names are found beside it,
+// wherever the program runs; a line it cannot read is a usage error.
+TEST(BenchStatsProgram, MeasurementFiles) {
+  std::string pattern = (fs::temp_directory_path() / "bench-stats-XXXXXX").string();
+  ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+  const fs::path folder = pattern;
+  const auto write = [&](const char* name, const std::string& text) {
+    std::ofstream(folder / name, std::ios::binary) << text;
+  };
+  write("wrk-static.txt",
+        "  Latency Distribution\n     50%  1.00ms\n     90%  2.00ms\n     99%  3.00ms\n"
+        "Requests/sec:    100.00\nTransfer/sec:    1.00MB\n");
+  write("measurements.txt",
+        "machine cores=2\n"
+        "variant/O2 flags=-O2\nvariant/O3 flags=-O3\n"
+        "payload-bench/O2 decode_cpu_ms=20\npayload-bench/O3 decode_cpu_ms=10\n"
+        "run/s stub=1 MB\nrun/s mode=static\nrun/s clients=1\nrun/s wrk=wrk-static.txt\n"
+        "run/s rss_kb=8000\nrun/s anon_kb=900\n"
+        "run/t stub=1 MB\nrun/t mode=tagged\nrun/t clients=1\nrun/t wrk=wrk-static.txt\n"
+        "run/t rss_kb=8100\nrun/t anon_kb=1000\n");
+  write("broken.txt", "machine cores 2\n");
+  const std::string measurements = (folder / "measurements.txt").string();
+
+  EXPECT_EQ(RunStats("run-fastest " + measurements).out, "O3\n");
+  const ProgramRun report = RunStats("tag-server-report " + measurements);
+  EXPECT_EQ(report.status, 0);
+  EXPECT_NE(report.out.find("| 1 MB | 1 | one tag | 100.0 | 100.0 | 1 | 1 | 1.000, 1.000 | "
+                            "1 / 2 / 3 | 1 / 2 / 3 | 8000 (900) / 8100 (1000) |\n"),
+            std::string::npos)
+      << report.out;
+  EXPECT_EQ(RunStats("run-report " + (folder / "broken.txt").string()).status, 2);
+  fs::remove(folder / "wrk-static.txt");
+  EXPECT_EQ(RunStats("tag-server-report " + measurements).status, 1);
+  fs::remove_all(folder);
 }
 
 }  // namespace
