@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The whole-run benchmark of CorvaneUpdateSetup.exe. ./build.sh bench builds both
-# presets, starts the wineserver and calls
+# The whole-run benchmark of CorvaneUpdateSetup.exe. ./build.sh bench builds the
+# host and both Windows presets, starts the wineserver and calls
 #
 #   bench/run_bench.sh BUILD [--quick] [--mb M] [--files N] [--runs R]
 #                            [--variants NAME,...] [--fresh]
