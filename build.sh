@@ -16,7 +16,7 @@
 #   ./build.sh release --attach SIG --prepared DIR --tag TAG --out FILE.exe [...]
 #                                                signed on another machine, in two steps
 #   ./build.sh bench [--quick]                   the whole-run benchmark
-#   ./build.sh bench-limit                       the largest payload a 32-bit stub unpacks
+#   ./build.sh bench-limit [--arch x64]          the largest payload the 32-bit (or 64-bit) stub unpacks
 #   ./build.sh bench-server [--seconds S]        the tagging server against a static file
 #   ./build.sh pictures                          pictures of the failure box into docs/
 #   ./build.sh fuzz [SECONDS] [--runs N] [TARGET...]
@@ -385,6 +385,7 @@ cmd_release() {
 cmd_bench() {
   setup
   build_all
+  build_windows_x64
   start_wine
   "$ROOT/bench/run_bench.sh" "$BUILD" "$@"
 }
@@ -392,6 +393,7 @@ cmd_bench() {
 cmd_bench_limit() {
   setup
   build_all
+  build_windows_x64
   start_wine
   "$ROOT/bench/payload_limit.sh" "$BUILD" "$@"
 }

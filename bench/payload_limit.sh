@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
-# How large a payload the 32-bit stub can unpack before its allocations fail,
-# with and without large-address awareness. ./build.sh bench-limit builds both
-# presets, starts the wineserver and calls
+# How large a payload the 32-bit (or 64-bit) stub can unpack before its
+# allocations fail, with and without large-address awareness. ./build.sh
+# bench-limit builds the presets, starts the wineserver and calls
 #
-#   bench/payload_limit.sh BUILD [--resources "MB ..."] [--step MB]
+#   bench/payload_limit.sh BUILD [--arch x86|x64] [--resources "MB ..."] [--step MB]
 #
+#   --arch        x86: the 32-bit stub (default); x64: the 64-bit stub, with the
+#                 windows-x64 preset's toolchain, run natively by Wine's 64-bit
+#                 loader
 #   --resources   payload resource sizes to try, in MB (default 1 256 512 768 1024 1280)
 #   --step        precision of the search for the largest decoded block (default 32 MB)
 #
@@ -21,24 +24,33 @@
 # A real payload of tar size T whose resource is R fits when R is at most a
 # loadable resource and T at most the largest block for that R; the report
 # prints both, per R, for the image as linked (large-address aware) and with
-# that flag cleared.
+# that flag cleared. The container's sizes are 32-bit: a decoded block claims
+# at most 4 GiB - 1 byte, which the search reports as "4096 MiB" when even that
+# allocates (the 64-bit stub's bound).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 . "$(dirname "${BASH_SOURCE[0]}")/bench_common.sh"
 
-[ $# -ge 1 ] || die "usage: payload_limit.sh BUILD [--resources \"MB ...\"] [--step MB]"
+[ $# -ge 1 ] || die "usage: payload_limit.sh BUILD [--arch x86|x64] [--resources \"MB ...\"] [--step MB]"
 BUILD=$(cd "$1" && pwd); shift
-RESOURCES="1 256 512 768 1024 1280" STEP=32
+RESOURCES="1 256 512 768 1024 1280" STEP=32 ARCH=x86
 while [ $# -gt 0 ]; do
   case "$1" in
+    --arch) ARCH=${2:?--arch needs x86 or x64}; shift 2;;
     --resources) RESOURCES=${2:?--resources needs a list}; shift 2;;
     --step) STEP=${2:?--step needs a number}; shift 2;;
     *) die "unknown option '$1'";;
   esac
 done
 
-HOST="$BUILD/host" WINDOWS="$BUILD/windows" OUT="$BUILD/bench/limit"
+case "$ARCH" in
+  x86) WINDOWS="$BUILD/windows" OUT="$BUILD/bench/limit" TOOLCHAIN=mingw-i686 LOADER=wine;;
+  x64) WINDOWS="$BUILD/windows-x64" OUT="$BUILD/bench/limit-x64" TOOLCHAIN=mingw-x86_64
+       LOADER=${WINE64_LOADER:-/usr/lib/wine/wine64};;
+  *) die "--arch takes x86 or x64";;
+esac
+HOST="$BUILD/host"
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$WINDOWS/CMakeCache.txt" 2>/dev/null; }
 SDK_DIR=$(cache_value CORVANE_LZMA_SDK_DIR)
 [ -f "$SDK_DIR/LzmaDec.c" ] || die "no LZMA SDK in the Windows build's cache; build the windows preset first"
@@ -60,7 +72,7 @@ wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 winpath() { winepath -w "$1" 2>/dev/null; }
 
 cmake -S "$ROOT" -B "$STUB_DIR" -G Ninja \
-  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/$TOOLCHAIN.cmake" -DCMAKE_BUILD_TYPE=Release \
   -DCORVANE_LZMA_SDK_DIR="$SDK_DIR" -DCORVANE_HOST_TOOLS_DIR="$HOST/tools" \
   -DCORVANE_BENCH_PAYLOAD="$PAYLOAD" > "$OUT/configure.log" 2>&1 ||
   { cat "$OUT/configure.log" >&2; die "configuring $STUB_DIR failed"; }
@@ -90,7 +102,7 @@ probe() {
   put_le32 "$STUB" $((HEADER_AT + 5)) $(( $1 >= 4096 ? 0xFFFFFFFF : $1 * 1048576 ))
   rm -f "$LOG"
   local result
-  result=$(wine "$RUNNER" "$(winpath "$STUB")" 2>&1 | tr -d '\r') || true
+  result=$("$LOADER" "$RUNNER" "$(winpath "$STUB")" 2>&1 | tr -d '\r') || true
   if ! grep -q '^exit_code=' <<<"$result"; then echo no-start; return; fi
   [ -f "$LOG" ] || { echo "unknown"; return; }
   if grep -q 'DecodePayloadToSink failed status:[0-9]* err:8' "$LOG"; then echo oom
@@ -98,11 +110,13 @@ probe() {
   else echo "unknown"; fi
 }
 
-# The largest decoded size, in MiB (a multiple of STEP), that allocates.
+# The largest decoded size, in MiB (a multiple of STEP), that allocates;
+# 4096 when the most the container can claim does.
 largest_block() {
   local low=0 high=4096 mid outcome
   outcome=$(probe 1)
   [ "$outcome" = allocated ] || { echo "$outcome"; return; }
+  [ "$(probe 4096)" = allocated ] && { echo 4096; return; }
   while [ $((high - low)) -gt "$STEP" ]; do
     mid=$(( (low + high) / 2 / STEP * STEP )); [ "$mid" -gt "$low" ] || mid=$((low + STEP))
     outcome=$(probe "$mid")
@@ -116,12 +130,19 @@ largest_block() {
 }
 
 REPORT="$OUT/results.md"
-shown() { case "$1" in [0-9]*) echo "$1 MiB";; no-start) echo "the image does not load";; *) echo "$1";; esac; }
+shown() {
+  case "$1" in
+    4096) echo "4 GiB - 1 byte, the most the container claims";;
+    [0-9]*) echo "$1 MiB";;
+    no-start) echo "the image does not load";;
+    *) echo "$1";;
+  esac
+}
 MARKER="payload-limit-probe:"
 {
-  echo "# The largest payload the stub unpacks"
+  echo "# The largest payload the $ARCH stub unpacks"
   echo
-  echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(wine --version). The real stub under Wine, one run per probe;" \
+  echo "$(date -u '+%Y-%m-%d %H:%M UTC'); $(wine --version). The real $ARCH stub under Wine, one run per probe;" \
        "a block size is found to within $STEP MiB."
   echo
   echo "| Payload resource | Largest decoded block, large-address aware | Largest decoded block, not large-address aware |"

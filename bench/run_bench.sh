@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The whole-run benchmark of CorvaneUpdateSetup.exe. ./build.sh bench builds both
-# presets, starts the wineserver and calls
+# The whole-run benchmark of CorvaneUpdateSetup.exe. ./build.sh bench builds the
+# host and both Windows presets, starts the wineserver and calls
 #
 #   bench/run_bench.sh BUILD [--quick] [--mb M] [--files N] [--runs R]
 #                            [--variants NAME,...] [--fresh]
@@ -19,7 +19,11 @@
 # a bare in-memory decode of the same payload (the floor), and natively 7zz
 # extracting the same files from an equivalent archive and 7zz's LZMA layer
 # alone on the payload itself; the whole runs, the floor, the stub's LZMA layer
-# and 7zz's are taken in the same interleaved rounds. Every figure goes to
+# and 7zz's are taken in the same interleaved rounds. The same rounds measure
+# the 64-bit stub natively (the windows-x64 preset's build, current decoder
+# flags, in BUILD/bench/win64-NAME) against its own bare decode and 7zz's LZMA
+# layer, on a payload of the same files whose setup.exe is the 64-bit demo
+# child: a 32-bit child would start under the emulator. Every figure goes to
 # BUILD/bench/measurements.txt (measurements-quick.txt for --quick), from
 # which corvane-bench-stats run-report writes the report: printed as Markdown
 # and written to BUILD/bench/results.md (results-quick.md).
@@ -65,18 +69,22 @@ VARIANTS=(
 
 HOST="$BUILD/host"
 WINDOWS="$BUILD/windows"
+WINDOWS64="$BUILD/windows-x64"
 OUT="$BUILD/bench"
 GENERATOR="$HOST/bench/corvane-bench-payload"
 HOST_BENCH="$HOST/bench/payload-bench-host"
 PACKER="$HOST/tools/corvane-pack"
 STATS="$HOST/bench/corvane-bench-stats"
 CHILD="$WINDOWS/demo/setup.exe"
+CHILD64="$WINDOWS64/demo/setup.exe"
+# Wine's 64-bit loader: 64-bit programs run natively (`wine` is the 32-bit one).
+WINE64=${WINE64_LOADER:-/usr/lib/wine/wine64}
 export WINEPREFIX="${WINEPREFIX:-$BUILD/wine}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 require_built "build both presets first (./build.sh bench does)" \
-  "$GENERATOR" "$HOST_BENCH" "$PACKER" "$STATS" "$CHILD"
+  "$GENERATOR" "$HOST_BENCH" "$PACKER" "$STATS" "$CHILD" "$CHILD64" "$WINE64"
 require_installed 7zz
 cache_value() { sed -n "s/^$1:[A-Z]*=//p" "$WINDOWS/CMakeCache.txt" 2>/dev/null; }
 SDK_DIR=$(cache_value CORVANE_LZMA_SDK_DIR)
@@ -124,18 +132,19 @@ pe_dir() {
 PE_DIR=${CORVANE_BENCH_PE_DIR:-$(pe_dir || true)}
 [ -n "$PE_DIR" ] || say "no 32-bit Wine DLLs found (set CORVANE_BENCH_PE_DIR): the payload will hold no x86 code"
 
-# generate_payload DIR MB FILES SEED: the payload folder DIR/files and DIR/payload.bin,
+# generate_payload DIR MB FILES SEED [CHILD]: the payload folder DIR/files and
+# DIR/payload.bin, with CHILD (default the 32-bit demo child) as setup.exe,
 # redone only when the generator, the child, the packer or the parameters changed.
 # Sets PACK_MS (from the run that packed it).
 generate_payload() {
-  local dir=$1 mb=$2 files=$3 seed=$4
+  local dir=$1 mb=$2 files=$3 seed=$4 child=${5:-$CHILD}
   local key
   key=$(printf '%s %s %s %s %s %s' "$mb" "$files" "$seed" "$CODE_PERCENT" "$PE_DIR" \
-          "$(fingerprint "$GENERATOR" "$CHILD" "$PACKER")" | sha256sum | cut -c1-16)
+          "$(fingerprint "$GENERATOR" "$child" "$PACKER")" | sha256sum | cut -c1-16)
   if [ $FRESH = 1 ] || [ "$(cat "$dir/key" 2>/dev/null)" != "$key" ] || [ ! -f "$dir/payload.bin" ]; then
     rm -rf "$dir"; mkdir -p "$dir"
     say "generating $mb MB in $files files ($dir/files)"
-    "$GENERATOR" --out "$dir/files" --child "$CHILD" ${PE_DIR:+--pe-dir "$PE_DIR"} --mb "$mb" \
+    "$GENERATOR" --out "$dir/files" --child "$child" ${PE_DIR:+--pe-dir "$PE_DIR"} --mb "$mb" \
       --files "$files" --code-percent "$CODE_PERCENT" --seed "$seed" >&2
     say "packing it with corvane-pack"
     local start; start=$(now_ns)
@@ -167,14 +176,15 @@ make_7z() {
     "blocks=$(7zz l -slt "$dir/files.7z" | sed -n 's/^Blocks = //p' | head -n 1)"
 }
 
-# configure_variant DIR FLAGS LINKER_FLAGS: a build folder of the Windows
-# preset with these decoder flags.
+# configure_variant DIR FLAGS LINKER_FLAGS [PRESET PAYLOAD]: a build folder of
+# the Windows preset (or PRESET) with these decoder flags, its stub around
+# the payload (or PAYLOAD).
 configure_variant() {
-  local dir=$1 flags=$2 linker=$3
-  (cd "$ROOT" && cmake --preset windows -B "$dir" \
+  local dir=$1 flags=$2 linker=$3 preset=${4:-windows} payload=${5:-$PAYLOAD_BIN}
+  (cd "$ROOT" && cmake --preset "$preset" -B "$dir" \
     -DCORVANE_LZMA_SDK_DIR="$SDK_DIR" -DCORVANE_HOST_TOOLS_DIR="$HOST/tools" \
     -DCORVANE_LZMA_DECODER_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$linker" \
-    -DCORVANE_BENCH_PAYLOAD="$PAYLOAD_BIN") > "$dir.configure.log" 2>&1 ||
+    -DCORVANE_BENCH_PAYLOAD="$payload") > "$dir.configure.log" 2>&1 ||
     { cat "$dir.configure.log" >&2; die "configuring $dir failed"; }
 }
 
@@ -262,6 +272,14 @@ record payload "bytes=$(stat -c %s "$PAYLOAD_BIN")" \
   "folder_bytes=$(du -cb "$DATA_DIR/files"/* | tail -n 1 | cut -f1)" \
   "code_bytes=$(cat "$DATA_DIR/files"/*.dll 2>/dev/null | wc -c)"
 
+# The 64-bit stub's payload: the same generator, size, files and seed, the
+# 64-bit demo child as setup.exe.
+DATA64_DIR="$OUT/data/payload-${MB}mb-${FILES}files-x64"
+generate_payload "$DATA64_DIR" "$MB" "$FILES" "$SEED" "$CHILD64"
+PAYLOAD64_BIN="$DATA64_DIR/payload.bin"
+record x64/payload "bytes=$(stat -c %s "$PAYLOAD64_BIN")" \
+  "dictionary_bytes=$(le32 "$PAYLOAD64_BIN" 1)" "block_bytes=$(le32 "$PAYLOAD64_BIN" 5)"
+
 # The decoder's object code, to tell flag sets that change nothing: such a
 # pair's difference is the benchmark's own noise.
 decoder_code() {
@@ -325,6 +343,30 @@ record stub "bytes_without_payload=$(stat -c %s "$CURRENT_BENCH/bench_stub_witho
   "bytes_with_payload=$(stat -c %s "$CURRENT_BENCH/CorvaneUpdateSetup.exe")"
 
 W_ONE_BYTE=$(winpath "$CURRENT_BENCH/one_byte_payload.bin")
+
+# The 64-bit stub and its programs, built as the windows-x64 preset builds
+# them, with the current decoder flags.
+DIR64="$OUT/win64-$CURRENT"
+say "building the 64-bit stub and its programs (decoder flags: $CURRENT_FLAGS)"
+configure_variant "$DIR64" "$CURRENT_FLAGS" "" windows-x64 "$PAYLOAD64_BIN"
+build_targets "$DIR64" payload_bench bench_run bare_decode bench_stub bench_stub_without_payload
+BENCH64="$DIR64/bench"
+record x64/run "flags=$CURRENT_FLAGS" "variant_folder=$(basename "$OUT")/$(basename "$DIR64")"
+record x64/stub "bytes_without_payload=$(stat -c %s "$BENCH64/bench_stub_without_payload.exe")" \
+  "bytes_with_payload=$(stat -c %s "$BENCH64/CorvaneUpdateSetup.exe")"
+W_PAYLOAD64=$(winpath "$PAYLOAD64_BIN")
+RUNNER64="$BENCH64/bench-run.exe"
+
+# measure64 SERIES EXPECTED_EXIT_CODE PROGRAM [ARGUMENT]: one natively timed
+# run of a 64-bit program, recorded under x64/SERIES.
+measure64() {
+  local series=$1 expected=$2 program=$3; shift 3
+  local result
+  result=$("$WINE64" "$RUNNER64" "$(winpath "$program")" "$@" | tr -d '\r')
+  [ "$(value_of exit_code <<<"$result")" = "$expected" ] ||
+    die "64-bit $series ended with exit code $(value_of exit_code <<<"$result")"
+  record_output "x64/$series" <<<"$result"
+}
 for run in $(seq "$RUNS"); do
   # What each program costs before and after its payload: the same stub with a
   # one-byte payload, which stops at decoding (exit code 0xFFFFFFFF) after
@@ -378,6 +420,20 @@ for run in $(seq "$RUNS"); do
   start=$(now_ns)
   7zz x -tlzma -so "$PAYLOAD_BIN" >/dev/null
   record 7zz-lzma "wall_ms=$(ms_since "$start")"
+  # The 64-bit stub natively, in the same rounds: its start-up alone, its
+  # floor, its LZMA layer in process, its whole run and 7zz's LZMA layer on
+  # its own payload.
+  say "64-bit, natively: start-up without payload, bare decode, payload-bench, whole run, 7zz's LZMA layer, run $run of $RUNS"
+  measure64 whole-run-without-payload 0xFFFFFFFF "$BENCH64/bench_stub_without_payload.exe"
+  measure64 bare-decode-without-payload 0x00000002 "$BENCH64/bare-decode.exe" \
+    "$(winpath "$BENCH64/one_byte_payload.bin")"
+  measure64 bare-decode 0x00000000 "$BENCH64/bare-decode.exe" "$W_PAYLOAD64"
+  "$WINE64" "$BENCH64/payload-bench.exe" "$W_PAYLOAD64" "$W_WORK" |
+    record_output x64/payload-bench || die "the 64-bit payload-bench failed"
+  measure64 whole-run 0x00000000 "$BENCH64/CorvaneUpdateSetup.exe"
+  start=$(now_ns)
+  7zz x -tlzma -so "$PAYLOAD64_BIN" >/dev/null
+  record x64/7zz-lzma "wall_ms=$(ms_since "$start")"
 done
 rm -rf "$WORK"
 
@@ -385,7 +441,8 @@ record machine "date=$(date -u '+%Y-%m-%d %H:%M UTC')" \
   "processor=$(lscpu | sed -n 's/^Model name: *//p' | head -n 1)" "cores=$(nproc)" \
   "load_at_end=$(cut -d' ' -f1-3 /proc/loadavg)" "wine=$(wine --version)" \
   "7zz=$(7zz | sed -n 2p | sed 's/ :.*//; s/^ *//')" \
-  "compiler=$(i686-w64-mingw32-gcc-posix --version | head -n 1)"
+  "compiler=$(i686-w64-mingw32-gcc-posix --version | head -n 1)" \
+  "compiler64=$(x86_64-w64-mingw32-gcc-posix --version | head -n 1)"
 if grep -qs '^enabled' /proc/sys/fs/binfmt_misc/qemu-i386; then
   record machine "emulator=$(qemu-i386 --version | head -n 1)"
 fi

@@ -257,6 +257,86 @@ std::string DecoderFlags(const MeasurementFile& run, const std::string& current)
   return text;
 }
 
+// The 64-bit stub, measured natively in the same rounds: its whole run
+// against its own floor, its LZMA layer against 7zz's on its own payload,
+// and its memory against the same budget.
+std::string Native64(const MeasurementFile& run) {
+  const double wall = Median(run, "x64/whole-run", "wall_ms");
+  const double ws = MedianBytes(run, "x64/whole-run", "peak_working_set");
+  const double priv = MedianBytes(run, "x64/whole-run", "peak_private");
+  const double base = Median(run, "x64/whole-run-without-payload", "wall_ms");
+  const double base_ws = MedianBytes(run, "x64/whole-run-without-payload", "peak_working_set");
+  const double base_private = MedianBytes(run, "x64/whole-run-without-payload", "peak_private");
+  const double bare = Median(run, "x64/bare-decode", "wall_ms");
+  const double bare_start = Median(run, "x64/bare-decode-without-payload", "wall_ms");
+  const double bare_lzma = Median(run, "x64/bare-decode", "lzma_ms");
+  const double stub_lzma = Median(run, "x64/payload-bench", "lzma_ms");
+  const double sevenzip_lzma = Median(run, "x64/7zz-lzma", "wall_ms");
+  const double attributable = ws - base_ws;
+  const double budget = Number(run, "x64/payload", "bytes") +
+                        Number(run, "x64/payload", "block_bytes") +
+                        Number(run, "x64/payload", "dictionary_bytes");
+  std::string text =
+      "## Natively: the 64-bit stub (decoder flags `" + run.Text("x64/run", "flags") + "`)\n\n" +
+      "The windows-x64 preset's build (" + run.Text("x64/run", "variant_folder") + ", " +
+      run.Text("machine", "compiler64") +
+      ") under Wine's 64-bit loader, without the emulator, in the rounds above. Its payload holds "
+      "the same files with the 64-bit demo child as setup.exe: resource " +
+      WithCommas(run.Text("x64/payload", "bytes")) + " bytes, decoded block " +
+      WithCommas(run.Text("x64/payload", "block_bytes")) + " bytes, tar image " +
+      WithCommas(run.Text("x64/payload-bench", "tar_bytes")) + " bytes.\n\n" +
+      "| Measure | Value | Aim | How it is measured |\n|---|---|---|---|\n";
+  text += Row({"**Whole run**", Bold(Seconds(wall)), "",
+               "64-bit bench-run.exe: CreateProcessW of the stub to its exit, child setup.exe "
+               "and clean-up included"});
+  text += Row({"Bare in-memory decode (the floor)",
+               Seconds(bare) + ", " +
+                   Megabytes(MedianBytes(run, "x64/bare-decode", "peak_working_set")) +
+                   " working set, " +
+                   Megabytes(MedianBytes(run, "x64/bare-decode", "peak_private")) + " private",
+               "", "64-bit bare-decode.exe of the same payload"});
+  text += Row({"**Whole run / bare decode**", Bold(Ratio(wall, bare)), "≤ 1.05 (1.03)", ""});
+  text += Row({"Start-up and stop without payload",
+               "stub " + Seconds(base) + ", bare decoder " + Seconds(bare_start), "",
+               "the 64-bit stub with a one-byte payload, and bare-decode.exe refusing a "
+               "one-byte file"});
+  text += Row({"Whole run / bare decode, both without their start-up and stop",
+               Ratio(Rounded(wall - base, 1), Rounded(bare - bare_start, 1)), "", ""});
+  text += Row({"Decoding in process: LZMA stage, BCJ2 stage, tar file written; extraction",
+               Seconds(stub_lzma) + ", " + Seconds(Median(run, "x64/payload-bench", "bcj2_ms")) +
+                   ", " + Seconds(Median(run, "x64/payload-bench", "write_ms")) + "; " +
+                   Seconds(Median(run, "x64/payload-bench", "extract_ms")),
+               "", "64-bit payload-bench.exe, in the rounds"});
+  text += Row({"7zz's LZMA layer", Seconds(sevenzip_lzma), "",
+               "native `7zz x -tlzma -so` of the 64-bit stub's payload to /dev/null"});
+  text += Row({"**Stub's LZMA layer / 7zz's LZMA layer**", Bold(Ratio(stub_lzma, sevenzip_lzma)),
+               "≤ 1.05",
+               "payload-bench.exe's LZMA stage over 7zz's (bare decode's " + Seconds(bare_lzma) +
+                   ": " + Ratio(bare_lzma, sevenzip_lzma) + ")"});
+  text += Row({"Peak working set, peak private memory",
+               Megabytes(ws) + ", " + Megabytes(priv), "", "64-bit bench-run.exe"});
+  text += Row({"Wine and stub without payload",
+               Megabytes(base_ws) + " working set, " + Megabytes(base_private) + " private", "",
+               "the 64-bit stub with a one-byte payload"});
+  text += Row({"**Peak working set for the payload**", Bold(Megabytes(attributable)),
+               "≤ " + Megabytes(budget + kSlackBytes),
+               "budget = resource + decoded block + dictionary (" + Megabytes(budget) +
+                   ") + 16 MB"});
+  text += Row({"**Peak working set for the payload / budget**",
+               Bold(Ratio(attributable, budget + kSlackBytes)), "≤ 1.00", ""});
+  text += Row({"Peak private memory for the payload",
+               Megabytes(priv - base_private) + " (" +
+                   Ratio(priv - base_private, budget + kSlackBytes) + " of the budget)",
+               "", ""});
+  text += Row({"Payload heap peak",
+               Megabytes(Number(run, "x64/payload-bench", "heap_peak_bytes")), "",
+               "64-bit payload-bench.exe"});
+  text += Row({"Stub size without payload",
+               WithCommas(run.Text("x64/stub", "bytes_without_payload")) + " bytes", "",
+               "the 64-bit stub built with a one-byte payload"});
+  return text + "\n";
+}
+
 }  // namespace
 
 std::string FastestVariant(const MeasurementFile& run) {
@@ -279,8 +359,10 @@ std::string RunReport(const MeasurementFile& run) {
   if (std::find(variants.begin(), variants.end(), current) == variants.end()) {
     throw std::invalid_argument("the current variant " + current + " has no variant/ series");
   }
+  // Measurement files from before the 64-bit stub have no x64/ series.
+  const std::string native = run.Has("x64/run", "flags") ? Native64(run) : "";
   return Header(run) + EmulationNote(run) + PayloadLine(run, current) + Results(run, current) +
-         DecoderFlags(run, current);
+         native + DecoderFlags(run, current);
 }
 
 }  // namespace vireo::bench

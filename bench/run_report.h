@@ -28,6 +28,17 @@
 //   payload-bench-in-rounds   payload-bench.exe of the current variant, in
 //                        the rounds of the whole runs
 //   7zz-x, 7zz-x-one-thread, 7zz-lzma   wall_ms of 7zz's runs
+//
+// and, for the 64-bit stub measured natively in the same rounds (a report
+// without x64/run has no section of it):
+//
+//   x64/run      once: flags, variant_folder; and machine compiler64
+//   x64/payload  once: bytes, block_bytes, dictionary_bytes
+//   x64/stub     once: bytes_without_payload, bytes_with_payload
+//   x64/whole-run, x64/whole-run-without-payload, x64/bare-decode,
+//   x64/bare-decode-without-payload   as their 32-bit namesakes
+//   x64/payload-bench   payload-bench.exe's output, in the rounds
+//   x64/7zz-lzma        wall_ms of 7zz's LZMA layer on the 64-bit payload
 
 #include <string>
 
