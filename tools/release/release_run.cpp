@@ -281,6 +281,11 @@ PreparedRelease AttachPrepared(const ReleaseOptions& options, const std::string&
     throw ReleaseError("the prepared stub '" + stub + "' is not the one prepared (its SHA-256 " +
                        "differs from the manifest's)");
   }
+  // The processor is the manifest's word; the summary repeats it.
+  if (!ImageIsFor(tools::ReadWholeFile(stub), prepared.arch)) {
+    throw ReleaseError("the prepared stub '" + stub + "' is no " + DescribeStubArch(prepared.arch) +
+                       " image, which its manifest names");
+  }
   if (options.attach.size() != prepared.hashes.size()) {
     throw ReleaseError("the prepared stub takes " + std::to_string(prepared.hashes.size()) +
                        " signature(s) (" + DescribeSignatures(prepared.hashes) + "), not " +
