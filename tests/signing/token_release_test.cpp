@@ -456,6 +456,12 @@ TEST_F(TokenReleaseTest, AttachRefusesWhatDoesNotSignThePreparedStub) {
   WriteFileBytes(changed / "unsigned.exe", other_stub);
   const fs::path empty = Path("prepared-empty");
   fs::create_directory(empty);
+  // A copy whose manifest calls the 32-bit stub a 64-bit one.
+  const fs::path misnamed = Path("prepared-misnamed");
+  fs::copy(prepared, misnamed);
+  std::string manifest = ReadText(prepared / "manifest.txt");
+  manifest.insert(manifest.find("stub-sha256: "), "arch: x64\n");
+  WriteFileBytes(misnamed / "manifest.txt", Bytes(manifest.begin(), manifest.end()));
 
   const fs::path out = Path("attached.exe");
   const struct {
@@ -478,6 +484,9 @@ TEST_F(TokenReleaseTest, AttachRefusesWhatDoesNotSignThePreparedStub) {
            "' is not the one prepared (its SHA-256 differs from the manifest's)"},
       {empty, {good},
        "'" + empty.string() + "' holds no manifest.txt (make it with --prepare)"},
+      {misnamed, {good},
+       "the prepared stub '" + (misnamed / "unsigned.exe").string() +
+           "' is no 64-bit (PE32+, x64) image, which its manifest names"},
       {prepared, {good}, ""},
   };
   for (const auto& c : cases) {
