@@ -368,6 +368,19 @@ TEST_F(CorvaneReleaseTest, ReleasesEitherStubOrBoth) {
       << refused.err;
   EXPECT_FALSE(fs::exists(refused_x86));
   EXPECT_FALSE(fs::exists(refused_x64));
+
+  // Both stubs pass, but the 64-bit one's folder cannot be made (a file has
+  // its name): the 32-bit one is not written either.
+  WriteFileBytes(folder_ / "taken", Bytes{'x'});
+  const fs::path blocked_x64 = folder_ / "taken" / "CorvaneUpdateSetup.exe";
+  const ProcessResult blocked = Release(
+      {"--payload", (folder_ / "payload").string(), "--tag", kTag, "--out", refused_x86.string(),
+       "--out-x64", blocked_x64.string(), "--arch", "both", "--cert", signer.certificate.string(),
+       "--key", signer.key.string(), "--ca", signer.certificate.string()});
+  EXPECT_EQ(blocked.status, kFailed) << blocked.out << blocked.err;
+  EXPECT_NE(blocked.out.find("==> verifying the 64-bit (PE32+, x64) stub"), std::string::npos)
+      << blocked.out;
+  EXPECT_FALSE(fs::exists(refused_x86));
 }
 
 // A PKCS#12 signer with a password: the password opens it (through a pipe to

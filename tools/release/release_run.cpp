@@ -514,11 +514,13 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
   }
   const std::string signatures = DescribeSignatures(hashes);
 
+  // Every output's folder first, so that one that cannot be made stops the
+  // release before either file is written.
   for (const CheckedStub& stub : checked) {
     const fs::path out = stub.out;
     if (out.has_parent_path()) fs::create_directories(out.parent_path());
-    tools::WriteFileAtomically(out, stub.bytes);
   }
+  for (const CheckedStub& stub : checked) tools::WriteFileAtomically(stub.out, stub.bytes);
 
   Say(checked.size() == 1 ? "release stub ready" : "release stubs ready");
   for (const CheckedStub& stub : checked) {
