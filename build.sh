@@ -4,15 +4,18 @@
 #
 #   ./build.sh demo                              build the stub and run it under Wine
 #   ./build.sh test                              build and run every test
-#   ./build.sh stub --payload DIR --out FILE.exe [--build-dir DIR]
-#                                                a stub whose payload is DIR
+#   ./build.sh stub --payload DIR --out FILE.exe [--arch x86|x64] [--build-dir DIR]
+#                                                a stub whose payload is DIR (32-bit,
+#                                                or 64-bit with --arch x64)
 #   ./build.sh release --payload DIR --tag TAG --out FILE.exe [--cert F --key F | --pfx F]
 #                      [--pass P] [--ca F] [--timestamp URL [--tsa-ca F]] [--nest]
+#                      [--arch x86|x64 | --arch both --out-x64 FILE.exe]
 #                                                a signed (time-stamped, dual-signed),
-#                                                tagged, verified stub (corvane-release)
+#                                                tagged, verified stub (corvane-release),
+#                                                32-bit, 64-bit or both
 #   ./build.sh release ... --pkcs11-module F --key 'pkcs11:...' [--pin-file F | --pin-env N]
 #                                                the same, signed with a key on a token
-#   ./build.sh release --prepare DIR --payload DIR [--nest]
+#   ./build.sh release --prepare DIR --payload DIR [--nest] [--arch x86|x64]
 #   ./build.sh release --attach SIG --prepared DIR --tag TAG --out FILE.exe [...]
 #                                                signed on another machine, in two steps
 #   ./build.sh bench [--quick]                   the whole-run benchmark
@@ -336,15 +339,22 @@ cmd_demo() {
 }
 
 cmd_stub() {
-  local payload="" out="" tree="$BUILD/custom-stub"
+  local payload="" out="" tree="" arch=x86 preset
   while [ $# -gt 0 ]; do
     case "$1" in
       --payload) payload=${2:-}; shift 2 || die "--payload needs a folder";;
       --out) out=${2:-}; shift 2 || die "--out needs a file name";;
       --build-dir) tree=${2:-}; shift 2 || die "--build-dir needs a folder";;
-      *) die "stub: unknown option '$1' (use --payload DIR --out FILE.exe [--build-dir DIR])";;
+      --arch) arch=${2:-}; shift 2 || die "--arch needs x86 or x64";;
+      *) die "stub: unknown option '$1' (use --payload DIR --out FILE.exe [--arch x86|x64] [--build-dir DIR])";;
     esac
   done
+  # Each processor's stub preset (CMakePresets.json) and its own default tree.
+  case "$arch" in
+    x86) preset=stub; [ -n "$tree" ] || tree="$BUILD/custom-stub";;
+    x64) preset=stub-x64; [ -n "$tree" ] || tree="$BUILD/custom-stub-x64";;
+    *) die "stub: --arch takes x86 (the 32-bit stub) or x64 (the 64-bit one), not '$arch'";;
+  esac
   [ -n "$payload" ] || die "stub: --payload DIR is required (a folder or tar file)"
   [ -n "$out" ] || die "stub: --out FILE.exe is required"
   [ -d "$payload" ] || [ -f "$payload" ] || die "stub: payload '$payload' is neither a folder nor a tar file"
@@ -355,10 +365,10 @@ cmd_stub() {
   say "building the host tools"
   (cd "$ROOT" && cmake --preset host >/dev/null &&
     cmake --build --preset host --target corvane-pack corvane-tag corvane-finish-image)
-  say "building a stub with payload $payload"
-  # The stub preset (CMakePresets.json), in the folder asked for.
+  say "building the $arch stub with payload $payload"
+  # The stub preset, in the folder asked for.
   tree=$(realpath -m "$tree")
-  (cd "$ROOT" && cmake --preset stub -B "$tree" -DCORVANE_PAYLOAD="$payload" >/dev/null)
+  (cd "$ROOT" && cmake --preset "$preset" -B "$tree" -DCORVANE_PAYLOAD="$payload" >/dev/null)
   cmake --build "$tree" --target CorvaneUpdateSetup
   mkdir -p "$(dirname "$out")"
   cp "$tree/app/CorvaneUpdateSetup.exe" "$out"

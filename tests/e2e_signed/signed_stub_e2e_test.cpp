@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tests/e2e/stub_runner.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/pe_image.h"
 #include "tests/support/wine_path.h"
 
 namespace vireo::test {
@@ -111,13 +115,22 @@ TEST_F(ServedStub, TheReferralNameOfADownloadReachesTheChild) {
 }
 
 // Signed through a key on a SoftHSM2 token by corvane-release, in one step
-// and in two (token_release.sh), and tagged by it.
+// and in two (token_release.sh), and tagged by it: the release of this
+// build's processor (--arch x64 for the 64-bit tests).
 using TokenSignedStub = SignedStubEndToEnd;
 
 TEST_F(TokenSignedStub, TheTagOfATokenSignedReleaseReachesTheChild) {
+#ifdef _WIN64
+  constexpr uint16_t kMachine = kMachineAmd64;
+#else
+  constexpr uint16_t kMachine = kMachineI386;
+#endif
   for (const wchar_t* artefact : {L"token\\token-one-step.exe", L"token\\token-two-step.exe"}) {
     SCOPED_TRACE(testing::PrintToString(std::wstring(artefact)));
-    const StubRun run = runner_.Run(Download(artefact, L"CorvaneUpdateSetup.exe"));
+    const std::wstring stub = Download(artefact, L"CorvaneUpdateSetup.exe");
+    const std::vector<uint8_t> image = ReadFileBytes(stub);
+    EXPECT_EQ(ReadLe16(image, PeHeaderOffset(image) + kMachineField), kMachine);
+    const StubRun run = runner_.Run(stub);
     EXPECT_EQ(run.exit_code, 0u);
     EXPECT_EQ(ChildLine(run), std::wstring(L"setup.exe /installsource taggedmi /install \"") +
                                   kTestTag + L"&referral=none\"");

@@ -8,12 +8,13 @@
 # corvane-release --pin-env) and a pipe (osslsigncode -readpass -), never on
 # a command line.
 #
-#   token_release.sh CORVANE_RELEASE SETUP.exe OUT_DIR TAG
+#   token_release.sh CORVANE_RELEASE SETUP.exe OUT_DIR TAG [ARCH]
 # writes OUT_DIR/token-one-step.exe, OUT_DIR/token-two-step.exe and the root
-# they verify against, OUT_DIR/root.pem.
+# they verify against, OUT_DIR/root.pem. ARCH (x86, the default, or x64) is
+# the stub released: the processor of the tests that run them, and of SETUP.exe.
 set -euo pipefail
 
-RELEASE=$1 SETUP=$2 OUT=$3 TAG=$4
+RELEASE=$1 SETUP=$2 OUT=$3 TAG=$4 ARCH=${5:-x86}
 MODULE=
 for candidate in /usr/lib/softhsm/libsofthsm2.so /usr/lib/*/softhsm/libsofthsm2.so; do
   [ -f "$candidate" ] && { MODULE=$candidate; break; }
@@ -55,11 +56,11 @@ p11 --token-label corvane-e2e --login --pin env:CORVANE_E2E_TOKEN_PIN --write-ob
   "$TOKEN/signer.der" --type cert --label signer --id 01
 
 # One step, the certificate read from the token.
-"$RELEASE" --payload "$OUT/payload" --tag "$TAG" --out "$OUT/token-one-step.exe" \
+"$RELEASE" --payload "$OUT/payload" --tag "$TAG" --out "$OUT/token-one-step.exe" --arch "$ARCH" \
   --pkcs11-module "$MODULE" --key "$KEY" --pin-env CORVANE_E2E_TOKEN_PIN --ca "$OUT/root.pem"
 
 # Two steps: what the signing machine runs is in the prepared manifest.
-"$RELEASE" --prepare "$OUT/prepared" --payload "$OUT/payload"
+"$RELEASE" --prepare "$OUT/prepared" --payload "$OUT/payload" --arch "$ARCH"
 printf '%s' "$CORVANE_E2E_TOKEN_PIN" |
   osslsigncode sign -pkcs11module "$MODULE" -key "$KEY" -certs "$TOKEN/signer.pem" -readpass - \
     -h sha256 -n CorvaneUpdateSetup -in "$OUT/prepared/data-sha256.der" \

@@ -12,6 +12,7 @@
 
 #include "tests/signing/signing_tools.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/pe_image.h"
 
 namespace vireo::test {
 namespace {
@@ -22,6 +23,12 @@ using Bytes = std::vector<uint8_t>;
 constexpr char kTag[] = "appguid={8D3F1A62-5B7C-4E09-A1D4-36F2C8B95E17}&appname=Release";
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
+
+// The machine field of the PE image in `file`.
+uint16_t MachineOf(const fs::path& file) {
+  const Bytes bytes = ReadFileBytes(file);
+  return ReadLe16(bytes, PeHeaderOffset(bytes) + kMachineField);
+}
 
 fs::path MakeTemporaryFolder() {
   std::string pattern = (fs::temp_directory_path() / "corvane-release-test-XXXXXX").string();
@@ -68,7 +75,8 @@ TEST_F(CorvaneReleaseTest, HelpNamesEveryOption) {
        {"--payload DIR", "--tag TAG", "--out FILE.exe", "--cert FILE", "--key FILE", "--pfx FILE",
         "--pass PASS", "--ca FILE", "--timestamp URL", "--tsa-ca FILE", "--nest",
         "--pkcs11-module FILE", "--key URI", "--pin-file FILE", "--pin-env NAME", "--prepare DIR",
-        "--attach SIGNATURE", "--prepared DIR", "Exit status"}) {
+        "--attach SIGNATURE", "--prepared DIR", "--arch x86|x64|both", "--out-x64 FILE.exe",
+        "Exit status"}) {
     EXPECT_NE(help.out.find(option), std::string::npos) << option;
   }
   EXPECT_TRUE(help.err.empty()) << help.err;
@@ -136,10 +144,15 @@ TEST_F(CorvaneReleaseTest, MistakesAreRefusedBeforeTheBuild) {
        "--pin-file and --pin-env go with a key on a token (--key 'pkcs11:...')"},
       // Signing on another machine.
       {{"--prepare", Path("prepared"), "--payload", payload, "--tag", kTag}, kUsageError,
-       "--prepare takes --payload and --nest only: the signing machine signs, and --attach takes "
-       "--tag, --out, --ca and --timestamp"},
+       "--prepare takes --payload, --nest and --arch only: the signing machine signs, and "
+       "--attach takes --tag, --out, --ca and --timestamp"},
       {{"--prepare", Path("prepared"), "--payload", payload, "--pfx", present}, kUsageError,
-       "--prepare takes --payload and --nest only"},
+       "--prepare takes --payload, --nest and --arch only"},
+      {{"--prepare", Path("prepared"), "--payload", payload, "--out-x64", Path("x64.exe")},
+       kUsageError, "--prepare takes --payload, --nest and --arch only"},
+      {{"--prepare", Path("prepared"), "--payload", payload, "--arch", "both"}, kUsageError,
+       "--prepare makes one stub: prepare the 32-bit and the 64-bit stub (--arch x86, --arch "
+       "x64) into folders of their own"},
       {{"--prepare", Path("prepared")}, kUsageError, "--payload DIR is required"},
       {{"--prepare", Path("prepared"), "--attach", present, "--prepared", folder_.string()},
        kUsageError, "--prepare makes what --attach takes back: use them in two runs"},
@@ -156,6 +169,23 @@ TEST_F(CorvaneReleaseTest, MistakesAreRefusedBeforeTheBuild) {
        kUsageError, "--attach takes the stub and its signing from --prepared DIR"},
       {{"--attach", present, "--prepared", folder_.string(), "--out", out}, kUsageError,
        "--tag TAG is required"},
+      {{"--attach", present, "--prepared", folder_.string(), "--tag", kTag, "--out", out,
+        "--arch", "x64"},
+       kUsageError,
+       "--attach takes the stub's processor from --prepared DIR: no --arch or --out-x64"},
+      // The processors, and where their stubs go.
+      {ValidThen({"--arch"}), kUsageError, "--arch needs a value"},
+      {ValidThen({"--arch", "arm64"}), kUsageError,
+       "--arch takes x86 (the 32-bit stub), x64 (the 64-bit stub) or both, not 'arm64'"},
+      {ValidThen({"--arch", "X64"}), kUsageError, "--arch takes x86 (the 32-bit stub)"},
+      {ValidThen({"--out-x64", Path("x64.exe")}), kUsageError,
+       "--out-x64 goes with --arch both (with one processor, --out names its stub)"},
+      {ValidThen({"--arch", "x64", "--out-x64", Path("x64.exe")}), kUsageError,
+       "--out-x64 goes with --arch both"},
+      {ValidThen({"--arch", "both"}), kUsageError,
+       "--arch both needs --out-x64 FILE.exe, where the 64-bit stub goes"},
+      {ValidThen({"--arch", "both", "--out-x64", (folder_ / "." / "out.exe").string()}),
+       kUsageError, "--out and --out-x64 name the same file"},
       // What the options name.
       {{"--payload", Path("no-payload"), "--tag", kTag, "--out", out},
        kFailed,
@@ -230,6 +260,7 @@ TEST_F(CorvaneReleaseTest, ReleasesOnlyWhatVerifies) {
   const std::string summary = release.out.substr(release.out.find("==> release stub ready"));
   const std::string expected_lines[] = {
       "  file:      " + out.string() + " (" + std::to_string(fs::file_size(out)) + " bytes)\n",
+      "  stub:      32-bit (PE32, x86)\n",
       "  signed by: /CN=Corvane tagging test signer\n",
       "  signature: SHA-256\n",
       "  timestamp: none (the signature expires with the certificate)\n",
@@ -247,6 +278,7 @@ TEST_F(CorvaneReleaseTest, ReleasesOnlyWhatVerifies) {
             std::string::npos)
       << release.out;
   // The file written is the one that verified, and the stub reads the tag.
+  EXPECT_EQ(MachineOf(out), kMachineI386);
   EXPECT_EQ(VerifySignature(out, signer, folder_).status, 0);
   const ProcessResult get = RunProgram(CORVANE_TAG_PATH, {"get", out.string()}, folder_);
   EXPECT_EQ(get.out, std::string(kTag) + "\n");
@@ -263,6 +295,92 @@ TEST_F(CorvaneReleaseTest, ReleasesOnlyWhatVerifies) {
             std::string::npos)
       << refused.err;
   EXPECT_FALSE(fs::exists(refused_out));
+}
+
+// The 64-bit stub alone, and both stubs from one run, signed with a key
+// file: each file is its processor's image, verifies by both verifiers and
+// carries the tag. Where the verifier refuses, neither file is written.
+TEST_F(CorvaneReleaseTest, ReleasesEitherStubOrBoth) {
+  fs::create_directory(folder_ / "signer");
+  fs::create_directory(folder_ / "stranger");
+  const TestSigner signer = MakeTestSigner(folder_ / "signer");
+  const TestSigner stranger = MakeTestSigner(folder_ / "stranger");
+  const fs::path alone = folder_ / "x64" / "CorvaneUpdateSetup.exe";
+  const fs::path x86 = folder_ / "both" / "CorvaneUpdateSetup.exe";
+  const fs::path x64 = folder_ / "both" / "x64" / "CorvaneUpdateSetup.exe";
+  const struct {
+    const char* name;
+    std::vector<std::string> arguments;
+    std::vector<std::pair<fs::path, uint16_t>> outputs;  // each file and its machine
+    std::vector<std::string> lines;                      // in the run's output
+  } cases[] = {
+      {"x64",
+       {"--arch", "x64", "--out", alone.string()},
+       {{alone, kMachineAmd64}},
+       {"==> signing the 64-bit (PE32+, x64) stub with SHA-256\033[0m\n",
+        "==> release stub ready\033[0m\n  file:      " + alone.string(),
+        "  stub:      64-bit (PE32+, x64)\n  sha256:    ",
+        ", sbverify, corvane-tag get\n"}},
+      {"both",
+       {"--arch", "both", "--out", x86.string(), "--out-x64", x64.string()},
+       {{x86, kMachineI386}, {x64, kMachineAmd64}},
+       {"==> signing the 32-bit (PE32, x86) stub with SHA-256\033[0m\n",
+        "==> signing the 64-bit (PE32+, x64) stub with SHA-256\033[0m\n",
+        "==> release stubs ready\033[0m\n  file:      " + x86.string(),
+        "  stub:      32-bit (PE32, x86)\n  sha256:    ", "\n  file:      " + x64.string(),
+        "  stub:      64-bit (PE32+, x64)\n  sha256:    "}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> arguments = {"--payload", (folder_ / "payload").string(), "--tag",
+                                          kTag,        "--cert", signer.certificate.string(),
+                                          "--key",     signer.key.string(), "--ca",
+                                          signer.certificate.string()};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+    const ProcessResult release = Release(arguments);
+    ASSERT_EQ(release.status, 0) << release.out << release.err;
+    for (const std::string& line : c.lines) {
+      EXPECT_NE(release.out.find(line), std::string::npos) << line << "\n" << release.out;
+    }
+    for (const auto& [file, machine] : c.outputs) {
+      SCOPED_TRACE(file.string());
+      ASSERT_TRUE(fs::exists(file));
+      EXPECT_EQ(MachineOf(file), machine);
+      const ProcessResult verified = VerifySignature(file, signer, folder_);
+      EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
+      const ProcessResult by_sections = VerifyBySections(file, signer, folder_);
+      EXPECT_EQ(by_sections.status, 0) << by_sections.out << by_sections.err;
+      const ProcessResult get = RunProgram(CORVANE_TAG_PATH, {"get", file.string()}, folder_);
+      EXPECT_EQ(get.out, std::string(kTag) + "\n") << get.err;
+    }
+  }
+
+  const fs::path refused_x86 = folder_ / "refused.exe";
+  const fs::path refused_x64 = folder_ / "refused-x64.exe";
+  const ProcessResult refused = Release(
+      {"--payload", (folder_ / "payload").string(), "--tag", kTag, "--out", refused_x86.string(),
+       "--out-x64", refused_x64.string(), "--arch", "both", "--cert", signer.certificate.string(),
+       "--key", signer.key.string(), "--ca", stranger.certificate.string()});
+  EXPECT_EQ(refused.status, kFailed);
+  EXPECT_NE(refused.err.find("corvane-release: error: the tagged 32-bit (PE32, x86) stub's "
+                             "signature does not verify"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(fs::exists(refused_x86));
+  EXPECT_FALSE(fs::exists(refused_x64));
+
+  // Both stubs pass, but the 64-bit one's folder cannot be made (a file has
+  // its name): the 32-bit one is not written either.
+  WriteFileBytes(folder_ / "taken", Bytes{'x'});
+  const fs::path blocked_x64 = folder_ / "taken" / "CorvaneUpdateSetup.exe";
+  const ProcessResult blocked = Release(
+      {"--payload", (folder_ / "payload").string(), "--tag", kTag, "--out", refused_x86.string(),
+       "--out-x64", blocked_x64.string(), "--arch", "both", "--cert", signer.certificate.string(),
+       "--key", signer.key.string(), "--ca", signer.certificate.string()});
+  EXPECT_EQ(blocked.status, kFailed) << blocked.out << blocked.err;
+  EXPECT_NE(blocked.out.find("==> verifying the 64-bit (PE32+, x64) stub"), std::string::npos)
+      << blocked.out;
+  EXPECT_FALSE(fs::exists(refused_x86));
 }
 
 // A PKCS#12 signer with a password: the password opens it (through a pipe to

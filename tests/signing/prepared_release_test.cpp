@@ -16,16 +16,31 @@ namespace {
 const std::string kDigest(64, 'a');
 
 TEST(PreparedReleaseTest, TheManifestReadsBackAsWritten) {
-  for (const std::vector<std::string>& hashes :
-       {std::vector<std::string>{"sha256"}, {"sha1", "sha256"}}) {
+  const struct {
+    std::vector<std::string> hashes;
+    StubArch arch;
+  } cases[] = {
+      {{"sha256"}, StubArch::kX86},
+      {{"sha1", "sha256"}, StubArch::kX86},
+      {{"sha256"}, StubArch::kX64},
+      {{"sha1", "sha256"}, StubArch::kX64},
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string>& hashes = c.hashes;
+    SCOPED_TRACE(StubArchName(c.arch));
     PreparedRelease prepared;
     prepared.stub_sha256 = kDigest;
     prepared.hashes = hashes;
+    prepared.arch = c.arch;
     const std::string text = FormatManifest(prepared, "dist/prepared");
     const PreparedRelease read = ParseManifest(text, "manifest.txt");
     EXPECT_EQ(read.stub, "unsigned.exe");
     EXPECT_EQ(read.stub_sha256, kDigest);
     EXPECT_EQ(read.hashes, hashes);
+    EXPECT_EQ(read.arch, c.arch);
+    // The 32-bit stub's manifest is the one written before there was a choice.
+    EXPECT_EQ(text.find("\narch: x64\n") != std::string::npos, c.arch == StubArch::kX64) << text;
+    EXPECT_EQ(text.find("arch:") != std::string::npos, c.arch == StubArch::kX64) << text;
     // What the signing machine runs, for each data file.
     for (const std::string& hash : hashes) {
       EXPECT_NE(text.find("sign-" + hash + ": osslsigncode sign -pkcs11module MODULE.so -key "
@@ -61,6 +76,7 @@ TEST(PreparedReleaseTest, RefusesAManifestItDidNotWrite) {
        "manifest.txt:5: a second sha256 signature"},
       {head + stub + "payload: here\n", "manifest.txt:4: an unknown field 'payload'"},
       {head + stub + "just text\n", "manifest.txt:4: not a field (NAME: VALUE)"},
+      {head + stub + "arch: arm64\n", "manifest.txt:4: a processor other than x86 and x64: arm64"},
       {head + stub, "manifest.txt lacks the stub, its SHA-256 or the signatures' hashes"},
   };
   for (const auto& c : cases) {

@@ -21,6 +21,7 @@
 #include "tests/signing/softhsm_token.h"
 #include "tests/signing/time_stamp_authority.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/pe_image.h"
 #include "tools/release/signed_content.h"
 
 namespace vireo::test {
@@ -115,6 +116,11 @@ class TokenReleaseTest : public testing::Test {
     }
     arguments.insert(arguments.end(), {"-in", file.string()});
     return RunProgram(CORVANE_OSSLSIGNCODE, arguments, *folder_);
+  }
+
+  // sbverify of `file` against the test root: it hashes by the section table.
+  static ProcessResult VerifyBySections(const fs::path& file) {
+    return RunProgram("sbverify", {"--cert", token_->root().string(), file.string()}, *folder_);
   }
 
   // What "the signing machine" runs from the prepared folder's manifest:
@@ -214,7 +220,8 @@ TEST_F(TokenReleaseTest, EveryWrongSignerIsRefusedBeforeTheBuild) {
 }
 
 // Whole releases through the token: each verifies against the test root,
-// with as many signatures and time stamps as asked for, and carries its tag.
+// with as many signatures and time stamps as asked for, and carries its tag;
+// the 64-bit stub (--arch x64) as the 32-bit one.
 TEST_F(TokenReleaseTest, OneStepReleasesThroughTheTokenVerifyAndCarryTheirTag) {
   const std::string pin_file = WriteSecret(Path("pin.txt"), SoftHsmToken::kPin).string();
   const std::string root = token_->root().string();
@@ -225,6 +232,7 @@ TEST_F(TokenReleaseTest, OneStepReleasesThroughTheTokenVerifyAndCarryTheirTag) {
     bool nest;
     bool time_stamped;
     const char* chain_from;
+    uint16_t machine;
   } cases[] = {
       {"certificate from the token, PIN on standard input, nested, time-stamped",
        {"--pin-file", "-", "--nest", "--ca", root, "--timestamp", authority_->url(), "--tsa-ca",
@@ -232,27 +240,48 @@ TEST_F(TokenReleaseTest, OneStepReleasesThroughTheTokenVerifyAndCarryTheirTag) {
        SoftHsmToken::kPin,
        true,
        true,
-       "the token"},
+       "the token",
+       kMachineI386},
       {"certificate chain from a file, PIN from a file",
        {"--pin-file", pin_file, "--cert", token_->chain().string(), "--ca", root},
        "",
        false,
        false,
-       nullptr},
+       nullptr,
+       kMachineI386},
       {"certificate from the token, PIN from the environment, time-stamped",
        {"--pin-env", SoftHsmToken::kPinVariable, "--ca", root, "--timestamp", authority_->url(),
         "--tsa-ca", authority_->certificate().string()},
        "",
        false,
        true,
-       "the token"},
+       "the token",
+       kMachineI386},
+      {"64-bit stub, certificate from the token, PIN on standard input, nested, time-stamped",
+       {"--arch", "x64", "--pin-file", "-", "--nest", "--ca", root, "--timestamp",
+        authority_->url(), "--tsa-ca", authority_->certificate().string()},
+       SoftHsmToken::kPin,
+       true,
+       true,
+       "the token",
+       kMachineAmd64},
+      {"64-bit stub, certificate from the token, PIN from the environment, time-stamped",
+       {"--arch", "x64", "--pin-env", SoftHsmToken::kPinVariable, "--ca", root, "--timestamp",
+        authority_->url(), "--tsa-ca", authority_->certificate().string()},
+       "",
+       false,
+       true,
+       "the token",
+       kMachineAmd64},
   };
   int replies = authority_->replies();
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    const fs::path out = Path(std::string(c.name).substr(0, 11) + ".exe");
+    const fs::path out = Path(std::string(c.name).substr(0, 24) + ".exe");
     const ProcessResult release = Release(TokenRelease(out, c.more), c.input);
     ASSERT_EQ(release.status, 0) << release.out << release.err;
+    const Bytes written = ReadFileBytes(out);
+    EXPECT_EQ(ReadLe16(written, PeHeaderOffset(written) + kMachineField), c.machine);
     const std::string chain_from = c.chain_from ? c.chain_from : token_->chain().string();
     EXPECT_NE(release.out.find("  key:       key 'signer' on token 'corvane-test' (" +
                                SoftHsmToken::Module() + "), certificate chain from " +
@@ -271,9 +300,47 @@ TEST_F(TokenReleaseTest, OneStepReleasesThroughTheTokenVerifyAndCarryTheirTag) {
     EXPECT_NE(verified.out.find("Number of verified signatures: " + std::to_string(signatures)),
               std::string::npos)
         << verified.out;
+    if (!c.nest) {
+      const ProcessResult by_sections = VerifyBySections(out);
+      EXPECT_EQ(by_sections.status, 0) << by_sections.out << by_sections.err;
+    }
     ExpectTagged(out);
   }
   ExpectPinInNoFileLeft();
+}
+
+// The 64-bit stub in two steps: the manifest names its processor, and the
+// attached release is the 64-bit image, verified by both verifiers, tagged.
+TEST_F(TokenReleaseTest, TheSixtyFourBitStubIsPreparedAndAttached) {
+  const fs::path prepared = Path("prepared-x64");
+  const ProcessResult prepare = Release(
+      {"--prepare", prepared.string(), "--payload", Path("payload").string(), "--arch", "x64"});
+  ASSERT_EQ(prepare.status, 0) << prepare.out << prepare.err;
+  const std::string manifest = ReadText(prepared / "manifest.txt");
+  EXPECT_NE(manifest.find("\nstub: unsigned.exe\narch: x64\nstub-sha256: "), std::string::npos)
+      << manifest;
+  const Bytes unsigned_stub = ReadFileBytes(prepared / "unsigned.exe");
+  EXPECT_EQ(ReadLe16(unsigned_stub, PeHeaderOffset(unsigned_stub) + kMachineField),
+            kMachineAmd64);
+
+  const fs::path signature = Path("signature-x64.der");
+  const ProcessResult signed_elsewhere =
+      SignElsewhere(prepared / "data-sha256.der", signature, "sha256");
+  ASSERT_EQ(signed_elsewhere.status, 0) << signed_elsewhere.out << signed_elsewhere.err;
+  const fs::path out = Path("two-steps-x64.exe");
+  const ProcessResult attached =
+      Release({"--attach", signature.string(), "--prepared", prepared.string(), "--tag", kTag,
+               "--out", out.string(), "--ca", token_->root().string()});
+  ASSERT_EQ(attached.status, 0) << attached.out << attached.err;
+  EXPECT_NE(attached.out.find("  stub:      64-bit (PE32+, x64)\n"), std::string::npos)
+      << attached.out;
+  const Bytes written = ReadFileBytes(out);
+  EXPECT_EQ(ReadLe16(written, PeHeaderOffset(written) + kMachineField), kMachineAmd64);
+  const ProcessResult verified = Verify(out, false);
+  EXPECT_EQ(verified.status, 0) << verified.out << verified.err;
+  const ProcessResult by_sections = VerifyBySections(out);
+  EXPECT_EQ(by_sections.status, 0) << by_sections.out << by_sections.err;
+  ExpectTagged(out);
 }
 
 // The two-machine flow, nested and time-stamped: the prepared folder holds
@@ -389,6 +456,12 @@ TEST_F(TokenReleaseTest, AttachRefusesWhatDoesNotSignThePreparedStub) {
   WriteFileBytes(changed / "unsigned.exe", other_stub);
   const fs::path empty = Path("prepared-empty");
   fs::create_directory(empty);
+  // A copy whose manifest calls the 32-bit stub a 64-bit one.
+  const fs::path misnamed = Path("prepared-misnamed");
+  fs::copy(prepared, misnamed);
+  std::string manifest = ReadText(prepared / "manifest.txt");
+  manifest.insert(manifest.find("stub-sha256: "), "arch: x64\n");
+  WriteFileBytes(misnamed / "manifest.txt", Bytes(manifest.begin(), manifest.end()));
 
   const fs::path out = Path("attached.exe");
   const struct {
@@ -411,6 +484,9 @@ TEST_F(TokenReleaseTest, AttachRefusesWhatDoesNotSignThePreparedStub) {
            "' is not the one prepared (its SHA-256 differs from the manifest's)"},
       {empty, {good},
        "'" + empty.string() + "' holds no manifest.txt (make it with --prepare)"},
+      {misnamed, {good},
+       "the prepared stub '" + (misnamed / "unsigned.exe").string() +
+           "' is no 64-bit (PE32+, x64) image, which its manifest names"},
       {prepared, {good}, ""},
   };
   for (const auto& c : cases) {

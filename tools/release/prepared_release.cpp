@@ -33,8 +33,9 @@ std::string FormatManifest(const PreparedRelease& prepared, const std::string& f
        << "#    file only you can read. Never put the PIN on a command line.\n"
        << "# 2. Bring the signatures back and attach them with the last line.\n"
        << "format: " << kFormat << "\n"
-       << "stub: " << prepared.stub << "\n"
-       << "stub-sha256: " << prepared.stub_sha256 << "\n";
+       << "stub: " << prepared.stub << "\n";
+  if (prepared.arch != StubArch::kX86) text << "arch: " << StubArchName(prepared.arch) << "\n";
+  text << "stub-sha256: " << prepared.stub_sha256 << "\n";
   std::string attach = "corvane-release --prepared " + folder;
   for (const std::string& hash : prepared.hashes) {
     text << "signature: " << hash << " " << DataFileName(hash) << "\n"
@@ -70,6 +71,10 @@ PreparedRelease ParseManifest(const std::string& text, const std::string& path) 
     } else if (name == "stub") {
       if (!IsPlainFileName(value)) refuse("the stub must be a file in the prepared folder");
       prepared.stub = value;
+    } else if (name == "arch") {
+      if (!ParseStubArchName(value, &prepared.arch)) {
+        refuse("a processor other than x86 and x64: " + value);
+      }
     } else if (name == "stub-sha256") {
       if (!IsHex64(value)) refuse("the stub's SHA-256 is not 64 lowercase hex digits");
       prepared.stub_sha256 = value;

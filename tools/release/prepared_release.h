@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/release/stub_arch.h"
+
 namespace vireo::release {
 
 constexpr char kManifestName[] = "manifest.txt";
@@ -15,6 +17,9 @@ constexpr char kManifestName[] = "manifest.txt";
 struct PreparedRelease {
   std::string stub = "unsigned.exe";  // in the folder
   std::string stub_sha256;            // 64 lowercase hex digits
+  // The stub's processor: a manifest says "arch: x64" for the 64-bit stub
+  // and nothing for the 32-bit one, as before there was a choice.
+  StubArch arch = StubArch::kX86;
   // The hash of each signature ("sha1", "sha256") in the order they go in:
   // the first signs, each later one is nested in it.
   std::vector<std::string> hashes;
@@ -31,7 +36,8 @@ std::string FormatManifest(const PreparedRelease& prepared, const std::string& f
 
 // The manifest in `text`. Throws ReleaseError naming `path` and the line when
 // it is not one this tool wrote: an unknown field, a file name with a folder
-// in it, a hash other than sha1 and sha256, a field missing.
+// in it, a hash other than sha1 and sha256, a processor other than x86 and
+// x64, a field missing.
 PreparedRelease ParseManifest(const std::string& text, const std::string& path);
 
 }  // namespace vireo::release

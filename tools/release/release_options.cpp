@@ -17,8 +17,8 @@ using tools::UsageError;
 constexpr char kUse[] =
     " (use --payload DIR --tag TAG --out FILE.exe [--cert FILE --key FILE | --pfx FILE | "
     "--pkcs11-module FILE --key URI [--cert FILE]] [--pass PASS | --pin-file FILE | --pin-env "
-    "NAME] [--ca FILE] [--timestamp URL [--tsa-ca FILE]] [--nest], or --prepare DIR, or "
-    "--attach SIGNATURE --prepared DIR)";
+    "NAME] [--ca FILE] [--timestamp URL [--tsa-ca FILE]] [--nest] [--arch x86|x64 | --arch "
+    "both --out-x64 FILE.exe], or --prepare DIR, or --attach SIGNATURE --prepared DIR)";
 
 bool IsFile(const std::string& path) {
   std::error_code error;
@@ -35,7 +35,7 @@ bool StartsWith(const std::string& text, const char* prefix) { return text.rfind
 constexpr const char* kValuedOptions[] = {
     "--payload", "--tag",        "--out",      "--cert",    "--key",       "--pfx",
     "--pass",    "--ca",         "--timestamp", "--tsa-ca", "--pkcs11-module", "--pin-file",
-    "--pin-env", "--prepare",    "--prepared", "--attach"};
+    "--pin-env", "--prepare",    "--prepared", "--attach",  "--arch",   "--out-x64"};
 
 bool TakesValue(const std::string& argument) {
   for (const char* name : kValuedOptions) {
@@ -126,6 +126,33 @@ void CheckVerification(const ReleaseOptions& options) {
   }
 }
 
+// --arch's value: one processor, or both.
+std::vector<StubArch> ParseArches(const std::string& value) {
+  if (value == "both") return {StubArch::kX86, StubArch::kX64};
+  StubArch arch;
+  if (!ParseStubArchName(value, &arch)) {
+    throw UsageError{"--arch takes x86 (the 32-bit stub), x64 (the 64-bit stub) or both, not '" +
+                     value + "'"};
+  }
+  return {arch};
+}
+
+// --out and --out-x64 for the processors asked for.
+void CheckOutputs(const ReleaseOptions& options) {
+  const bool both = options.arches.size() == 2;
+  if (!both && !options.out_x64.empty()) {
+    throw UsageError{
+        "--out-x64 goes with --arch both (with one processor, --out names its stub)"};
+  }
+  if (both && options.out_x64.empty()) {
+    throw UsageError{"--arch both needs --out-x64 FILE.exe, where the 64-bit stub goes"};
+  }
+  if (both && fs::absolute(options.out).lexically_normal() ==
+                  fs::absolute(options.out_x64).lexically_normal()) {
+    throw UsageError{"--out and --out-x64 name the same file"};
+  }
+}
+
 }  // namespace
 
 bool AsksForHelp(const std::vector<std::string>& args) {
@@ -158,6 +185,7 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& args) {
       {"--pin-env", &ReleaseOptions::pin_env},
       {"--prepare", &ReleaseOptions::prepare},
       {"--prepared", &ReleaseOptions::prepared},
+      {"--out-x64", &ReleaseOptions::out_x64},
   };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& argument = args[i];
@@ -168,6 +196,11 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& args) {
     if (TakesValue(argument) && i + 1 >= args.size()) throw UsageError{argument + " needs a value"};
     if (argument == "--attach") {
       options.attach.push_back(args[++i]);
+      continue;
+    }
+    if (argument == "--arch") {
+      options.arches = ParseArches(args[++i]);
+      options.arch_given = true;
       continue;
     }
     bool known = false;
@@ -196,13 +229,22 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& args) {
           "--attach takes the stub and its signing from --prepared DIR: no --payload, --nest or "
           "signer"};
     }
+    if (options.arch_given || !options.out_x64.empty()) {
+      throw UsageError{
+          "--attach takes the stub's processor from --prepared DIR: no --arch or --out-x64"};
+    }
   } else if (!options.prepare.empty()) {
     options.mode = ReleaseMode::kPrepare;
-    if (tag_given || !options.out.empty() || AnySigner(options) || !options.ca.empty() ||
-        !options.timestamp.empty() || !options.tsa_ca.empty()) {
+    if (tag_given || !options.out.empty() || !options.out_x64.empty() || AnySigner(options) ||
+        !options.ca.empty() || !options.timestamp.empty() || !options.tsa_ca.empty()) {
       throw UsageError{
-          "--prepare takes --payload and --nest only: the signing machine signs, and --attach "
-          "takes --tag, --out, --ca and --timestamp"};
+          "--prepare takes --payload, --nest and --arch only: the signing machine signs, and "
+          "--attach takes --tag, --out, --ca and --timestamp"};
+    }
+    if (options.arches.size() != 1) {
+      throw UsageError{
+          "--prepare makes one stub: prepare the 32-bit and the 64-bit stub (--arch x86, --arch "
+          "x64) into folders of their own"};
     }
   }
 
@@ -216,6 +258,7 @@ ReleaseOptions ParseReleaseOptions(const std::vector<std::string>& args) {
 
   if (!tag_given) throw UsageError{std::string("--tag TAG is required") + kUse};
   if (options.out.empty()) throw UsageError{std::string("--out FILE.exe is required") + kUse};
+  CheckOutputs(options);
   CheckTag(options.tag);
   if (options.mode == ReleaseMode::kAttach) {
     if (!IsFolder(options.prepared)) {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/release/stub_arch.h"
+
 namespace vireo::release {
 
 // What one run of the tool does.
@@ -35,6 +37,17 @@ struct ReleaseOptions {
   std::string prepare;        // kPrepare: the folder the prepared release goes to
   std::string prepared;       // kAttach: that folder
   std::vector<std::string> attach;  // kAttach: the signatures made from it
+  // The stubs a one-step release or a preparation makes, in this order
+  // (--arch); an attach takes its one stub's processor from the manifest.
+  std::vector<StubArch> arches = {StubArch::kX86};
+  bool arch_given = false;
+  std::string out_x64;  // with --arch both: where the 64-bit stub goes (--out: the 32-bit one)
+
+  // Where the stub for `arch` goes: --out, but --out-x64 for the 64-bit stub
+  // of --arch both.
+  const std::string& OutFor(StubArch arch) const {
+    return arch == StubArch::kX64 && !out_x64.empty() ? out_x64 : out;
+  }
 
   // True when the key is on a token, named by a PKCS#11 URI.
   bool KeyIsOnToken() const { return key.rfind("pkcs11:", 0) == 0; }

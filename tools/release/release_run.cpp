@@ -15,6 +15,7 @@
 #include "tools/release/release_error.h"
 #include "tools/release/run_program.h"
 #include "tools/release/signed_content.h"
+#include "tools/release/stub_arch.h"
 #include "tools/release/token_signer.h"
 #include "tools/release/verifier_report.h"
 #include "tools/tagger/stub_tag_lookup.h"
@@ -148,19 +149,46 @@ Signer ChooseSigner(const ReleaseOptions& options, const ReleaseFolders& folders
   return signer;
 }
 
-void BuildStub(const ReleaseFolders& folders, const std::string& payload,
+// " the 64-bit (PE32+, x64) stub" in the steps' headings, where a run makes
+// more than the 32-bit stub alone; "" where it makes just that, as before
+// there was a choice.
+std::string StubLabel(StubArch arch, size_t stubs) {
+  if (arch == StubArch::kX86 && stubs == 1) return "";
+  return std::string(" the ") + DescribeStubArch(arch) + " stub";
+}
+
+// The folder a stub's steps work in: work itself for the 32-bit stub,
+// work/x64 for the 64-bit one, so that --arch both keeps both sets of reports.
+std::string StubWork(const std::string& work, StubArch arch) {
+  if (arch == StubArch::kX86) return work;
+  const std::string folder = work + "/" + StubArchName(arch);
+  fs::create_directories(folder);
+  return folder;
+}
+
+void BuildStub(const ReleaseFolders& folders, const std::string& payload, StubArch arch,
                const std::string& out) {
-  if (RunProgram({folders.build_sh, "stub", "--payload", payload, "--out", out}) != 0) {
-    throw ReleaseError("the stub build failed");
+  std::vector<std::string> argv = {folders.build_sh, "stub", "--payload", payload, "--out", out};
+  // The 32-bit stub is built with the command it always was.
+  if (arch != StubArch::kX86) argv.insert(argv.end(), {"--arch", StubArchName(arch)});
+  if (RunProgram(argv) != 0) {
+    throw ReleaseError(std::string("the ") + DescribeStubArch(arch) + " stub's build failed");
+  }
+  // Signing, tagging and the checks take either format, so a build that
+  // gave the other processor's stub would pass them all.
+  if (!ImageIsFor(tools::ReadWholeFile(out), arch)) {
+    throw ReleaseError(std::string("the stub build gave no ") + DescribeStubArch(arch) +
+                       " image");
   }
 }
 
 // Signs work/unsigned.exe into work/signed.exe.
 void SignInOneStep(const ReleaseOptions& options, const Signer& signer,
-                   const std::vector<std::string>& hashes, const std::string& work) {
+                   const std::vector<std::string>& hashes, const std::string& label,
+                   const std::string& work) {
   std::vector<std::string> sign_args = signer.sign_args;
   if (!options.timestamp.empty()) sign_args.insert(sign_args.end(), {"-ts", options.timestamp});
-  Say("signing with " + DescribeSignatures(hashes) +
+  Say("signing" + label + " with " + DescribeSignatures(hashes) +
       (options.timestamp.empty() ? "" : ", time-stamped by " + options.timestamp) +
       (signer.test_certificate.empty() ? "" : " (TEST CERTIFICATE — not for distribution)"));
   std::string input = work + "/unsigned.exe";
@@ -177,7 +205,8 @@ void SignInOneStep(const ReleaseOptions& options, const Signer& signer,
                                          : RunProgram(argv, report);
     if (status != 0) {
       ShowReport(report);
-      throw ReleaseError("osslsigncode could not sign the stub with " + hash +
+      throw ReleaseError("osslsigncode could not sign" + (label.empty() ? " the stub" : label) +
+                         " with " + hash +
                          (options.timestamp.empty() ? ""
                                                     : " (is the time-stamping authority " +
                                                           options.timestamp + " reachable?)"));
@@ -193,9 +222,11 @@ void Prepare(const ReleaseOptions& options, const ReleaseFolders& folders,
              const std::string& work) {
   PreparedRelease prepared;
   prepared.hashes = SignatureHashes(options.nest);
+  prepared.arch = options.arches.front();
   const std::string stub = work + "/" + prepared.stub;
-  BuildStub(folders, options.payload, stub);
-  Say("extracting the data to sign (" + DescribeSignatures(prepared.hashes) + ")");
+  BuildStub(folders, options.payload, prepared.arch, stub);
+  Say("extracting the data to sign" + StubLabel(prepared.arch, 1) + " (" +
+      DescribeSignatures(prepared.hashes) + ")");
   for (const std::string& hash : prepared.hashes) {
     const std::string report = work + "/extract-" + hash + ".txt";
     if (RunProgram({"osslsigncode", "extract-data", "-h", hash, "-in", stub, "-out",
@@ -222,8 +253,8 @@ void Prepare(const ReleaseOptions& options, const ReleaseFolders& folders,
                              std::vector<uint8_t>(manifest.begin(), manifest.end()));
 
   Say("prepared for signing on another machine");
-  std::printf("  stub:      %s (sha256 %s)\n", (folder / prepared.stub).c_str(),
-              prepared.stub_sha256.c_str());
+  std::printf("  stub:      %s (%s, sha256 %s)\n", (folder / prepared.stub).c_str(),
+              DescribeStubArch(prepared.arch), prepared.stub_sha256.c_str());
   for (const std::string& hash : prepared.hashes) {
     std::printf("  to sign:   %s (%s)\n", (folder / DataFileName(hash)).c_str(), hash.c_str());
   }
@@ -233,9 +264,9 @@ void Prepare(const ReleaseOptions& options, const ReleaseFolders& folders,
 
 // Attaches the signatures made from a prepared folder to its stub, into
 // work/signed.exe; each must sign exactly the data prepared from that stub.
-// Returns the hashes, in the manifest's order.
-std::vector<std::string> AttachPrepared(const ReleaseOptions& options, const std::string& ca,
-                                        const std::string& work) {
+// Returns the manifest: the hashes, in their order, and the processor.
+PreparedRelease AttachPrepared(const ReleaseOptions& options, const std::string& ca,
+                               const std::string& work) {
   const fs::path folder = options.prepared;
   const std::string manifest_path = (folder / kManifestName).string();
   std::error_code missing;
@@ -249,6 +280,11 @@ std::vector<std::string> AttachPrepared(const ReleaseOptions& options, const std
   if (FileSha256(stub) != prepared.stub_sha256) {
     throw ReleaseError("the prepared stub '" + stub + "' is not the one prepared (its SHA-256 " +
                        "differs from the manifest's)");
+  }
+  // The processor is the manifest's word; the summary repeats it.
+  if (!ImageIsFor(tools::ReadWholeFile(stub), prepared.arch)) {
+    throw ReleaseError("the prepared stub '" + stub + "' is no " + DescribeStubArch(prepared.arch) +
+                       " image, which its manifest names");
   }
   if (options.attach.size() != prepared.hashes.size()) {
     throw ReleaseError("the prepared stub takes " + std::to_string(prepared.hashes.size()) +
@@ -281,7 +317,8 @@ std::vector<std::string> AttachPrepared(const ReleaseOptions& options, const std
     }
   }
 
-  Say("attaching " + DescribeSignatures(prepared.hashes) + " signature(s) made elsewhere");
+  Say("attaching " + DescribeSignatures(prepared.hashes) + " signature(s) made elsewhere" +
+      (prepared.arch == StubArch::kX86 ? "" : " to" + StubLabel(prepared.arch, 1)));
   std::string input = stub;
   for (size_t i = 0; i < prepared.hashes.size(); ++i) {
     const std::string& hash = prepared.hashes[i];
@@ -303,7 +340,7 @@ std::vector<std::string> AttachPrepared(const ReleaseOptions& options, const std
     input = attached;
   }
   std::printf("%s: signed with %s\n", stub.c_str(), DescribeSignatures(prepared.hashes).c_str());
-  return prepared.hashes;
+  return prepared;
 }
 
 // Has the authority countersign every signature of work/attached.exe.
@@ -328,40 +365,21 @@ void TimeStampAttached(const ReleaseOptions& options, const std::vector<std::str
   fs::copy_file(from, output);
 }
 
-}  // namespace
+// A stub that passed every check, waiting to be written.
+struct CheckedStub {
+  StubArch arch;
+  std::string out;
+  std::vector<uint8_t> bytes;
+  SignatureVerifierReport verified;
+  std::string second_check;  // what the summary says of sbverify
+};
 
-void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
-  const std::string work = folders.build_dir + "/release";
-  fs::remove_all(work);
-  fs::create_directories(work);
-  if (options.mode == ReleaseMode::kPrepare) {
-    Prepare(options, folders, work);
-    return;
-  }
-
-  std::string ca = options.ca;
-  std::vector<std::string> hashes;
-  Signer signer;
-  if (options.mode == ReleaseMode::kAttach) {
-    hashes = AttachPrepared(options, ca, work);
-    const std::string attached = work + "/attached-" + hashes.back() + ".exe";
-    if (options.timestamp.empty()) {
-      fs::copy_file(attached, work + "/signed.exe");
-    } else {
-      TimeStampAttached(options, hashes, attached, work + "/signed.exe", work);
-    }
-    signer.key = "on another machine; signature(s) attached to the stub prepared in " +
-                 options.prepared;
-  } else {
-    hashes = SignatureHashes(options.nest);
-    signer = ChooseSigner(options, folders, work);
-    if (!signer.test_certificate.empty() && ca.empty()) ca = signer.test_certificate;
-    BuildStub(folders, options.payload, work + "/unsigned.exe");
-    SignInOneStep(options, signer, hashes, work);
-  }
-  const std::string signatures = DescribeSignatures(hashes);
-
-  Say("tagging");
+// Tags work/signed.exe and checks the result with both verifiers, the PE
+// checksum and the stub's own tag lookup. Writes nothing outside work.
+CheckedStub TagAndVerify(const ReleaseOptions& options, const std::string& ca,
+                         const std::vector<std::string>& hashes, StubArch arch,
+                         const std::string& label, const std::string& work) {
+  Say("tagging" + label);
   const std::string tagged = work + "/tagged.exe";
   const tagger::TagResult result =
       tagger::SetTag(tools::ReadWholeFile(work + "/signed.exe"), options.tag);
@@ -369,7 +387,10 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
   std::printf("%s: tag set (%zu bytes, room for %zu)%s\n", tagged.c_str(), options.tag.size(),
               result.record_area, result.carriers_removed ? ", replacing the earlier tag" : "");
 
-  Say("verifying");
+  Say("verifying" + label);
+  const std::string the_stub =
+      label.empty() ? "the stub" : std::string("the ") + DescribeStubArch(arch) + " stub";
+  const std::string stub = "the tagged" + the_stub.substr(3);
   std::vector<std::string> verify = {"osslsigncode", "verify"};
   if (!ca.empty()) verify.insert(verify.end(), {"-CAfile", ca});
   if (!options.tsa_ca.empty()) verify.insert(verify.end(), {"-TSA-CAfile", options.tsa_ca});
@@ -378,25 +399,25 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
   if (RunProgram(verify, verify_report) != 0) {
     ShowReport(verify_report);
     throw ReleaseError(
-        "the tagged stub's signature does not verify (a certificate from a private CA needs its "
+        stub + "'s signature does not verify (a certificate from a private CA needs its "
         "root named with --ca FILE)");
   }
-  std::vector<uint8_t> tagged_bytes = tools::ReadWholeFile(tagged);
-  const PeChecksumCheck checksum = CheckPeChecksum(tagged_bytes);
+  CheckedStub checked{arch, options.OutFor(arch), tools::ReadWholeFile(tagged), {}, "sbverify"};
+  const PeChecksumCheck checksum = CheckPeChecksum(checked.bytes);
   if (!checksum.matches()) {
     char numbers[64];
     std::snprintf(numbers, sizeof numbers, "holds 0x%08X, its bytes sum to 0x%08X", checksum.stored,
                   checksum.computed);
-    throw ReleaseError(std::string("the tagged stub's PE checksum is wrong (it ") + numbers + ")");
+    throw ReleaseError(stub + "'s PE checksum is wrong (it " + numbers + ")");
   }
-  const SignatureVerifierReport verified = ReadSignatureVerifierReport(ReadText(verify_report));
+  checked.verified = ReadSignatureVerifierReport(ReadText(verify_report));
   const int verified_count = static_cast<int>(hashes.size());
-  if (verified.verified_signatures != verified_count) {
-    throw ReleaseError("the tagged stub does not carry " + std::to_string(verified_count) +
+  if (checked.verified.verified_signatures != verified_count) {
+    throw ReleaseError(stub + " does not carry " + std::to_string(verified_count) +
                        " verified signature(s) (see " + verify_report + ")");
   }
-  if (!options.timestamp.empty() &&
-      (verified.time_stamp_failed || verified.time_stamps_verified != verified_count)) {
+  if (!options.timestamp.empty() && (checked.verified.time_stamp_failed ||
+                                     checked.verified.time_stamps_verified != verified_count)) {
     throw ReleaseError(
         "not every signature's time stamp verifies (a private time-stamping authority needs its "
         "root named with --tsa-ca FILE; see " +
@@ -407,7 +428,6 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
   // format describes where osslsigncode hashes the file from end to end: a
   // malformed section table shows only here. It checks SHA-256 signatures
   // alone, so a SHA-1 first signature (--nest) is left to osslsigncode.
-  std::string second_check = "sbverify";
   if (hashes.size() == 1) {
     std::string anchor = ca;
     if (anchor.empty()) {
@@ -428,37 +448,94 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
     // Without a root of ours the chain may not build: only the hash counts then.
     if (RunProgram({"sbverify", "--cert", anchor, tagged}, sbverify_report) != 0 && !ca.empty()) {
       ShowReport(sbverify_report);
-      throw ReleaseError("sbverify rejects the tagged stub");
+      throw ReleaseError("sbverify rejects " + stub);
     }
     if (SectionVerifierReportsHashFailure(ReadText(sbverify_report))) {
       ShowReport(sbverify_report);
-      throw ReleaseError("sbverify, which hashes by the section table, rejects the tagged stub");
+      throw ReleaseError("sbverify, which hashes by the section table, rejects " + stub);
     }
   } else {
-    second_check = "no sbverify (it checks SHA-256 first signatures only)";
+    checked.second_check = "no sbverify (it checks SHA-256 first signatures only)";
   }
 
-  const tagger::StubTag read_back = tagger::ReadTagAsStub(tagged_bytes);
+  const tagger::StubTag read_back = tagger::ReadTagAsStub(checked.bytes);
   if (read_back.status != tagger::StubTagStatus::kFound) {
-    throw ReleaseError("the stub would find no tag");
+    throw ReleaseError(the_stub + " would find no tag");
   }
   if (read_back.tag != options.tag) {
-    throw ReleaseError("the stub would read the tag '" + read_back.tag + "'");
+    throw ReleaseError(the_stub + " would read the tag '" + read_back.tag + "'");
+  }
+  return checked;
+}
+
+}  // namespace
+
+void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
+  const std::string work = folders.build_dir + "/release";
+  fs::remove_all(work);
+  fs::create_directories(work);
+  if (options.mode == ReleaseMode::kPrepare) {
+    Prepare(options, folders, StubWork(work, options.arches.front()));
+    return;
   }
 
-  const fs::path out = options.out;
-  if (out.has_parent_path()) fs::create_directories(out.parent_path());
-  tools::WriteFileAtomically(out, tagged_bytes);
+  std::string ca = options.ca;
+  std::vector<std::string> hashes;
+  Signer signer;
+  // Every stub is checked before any is written: a refusal for one leaves
+  // no output file for either.
+  std::vector<CheckedStub> checked;
+  if (options.mode == ReleaseMode::kAttach) {
+    const PreparedRelease prepared = AttachPrepared(options, ca, work);
+    hashes = prepared.hashes;
+    const std::string attached = work + "/attached-" + hashes.back() + ".exe";
+    if (options.timestamp.empty()) {
+      fs::copy_file(attached, work + "/signed.exe");
+    } else {
+      TimeStampAttached(options, hashes, attached, work + "/signed.exe", work);
+    }
+    signer.key = "on another machine; signature(s) attached to the stub prepared in " +
+                 options.prepared;
+    // The manifest names the processor; --out names the file.
+    checked.push_back(
+        TagAndVerify(options, ca, hashes, prepared.arch, StubLabel(prepared.arch, 1), work));
+  } else {
+    hashes = SignatureHashes(options.nest);
+    // Once for every stub: a token's PIN is read and checked once.
+    signer = ChooseSigner(options, folders, work);
+    if (!signer.test_certificate.empty() && ca.empty()) ca = signer.test_certificate;
+    for (const StubArch arch : options.arches) {
+      const std::string stub_work = StubWork(work, arch);
+      const std::string label = StubLabel(arch, options.arches.size());
+      BuildStub(folders, options.payload, arch, stub_work + "/unsigned.exe");
+      SignInOneStep(options, signer, hashes, label, stub_work);
+      checked.push_back(TagAndVerify(options, ca, hashes, arch, label, stub_work));
+    }
+  }
+  const std::string signatures = DescribeSignatures(hashes);
 
-  Say("release stub ready");
-  std::printf("  file:      %s (%ju bytes)\n", options.out.c_str(),
-              static_cast<uintmax_t>(fs::file_size(out)));
-  std::printf("  sha256:    %s\n", FileSha256(options.out).c_str());
-  std::printf("  signed by: %s\n", verified.signer.c_str());
+  // Every output's folder first, so that one that cannot be made stops the
+  // release before either file is written.
+  for (const CheckedStub& stub : checked) {
+    const fs::path out = stub.out;
+    if (out.has_parent_path()) fs::create_directories(out.parent_path());
+  }
+  for (const CheckedStub& stub : checked) tools::WriteFileAtomically(stub.out, stub.bytes);
+
+  Say(checked.size() == 1 ? "release stub ready" : "release stubs ready");
+  for (const CheckedStub& stub : checked) {
+    std::printf("  file:      %s (%ju bytes)\n", stub.out.c_str(),
+                static_cast<uintmax_t>(fs::file_size(stub.out)));
+    std::printf("  stub:      %s\n", DescribeStubArch(stub.arch));
+    std::printf("  sha256:    %s\n", FileSha256(stub.out).c_str());
+  }
+  const CheckedStub& last = checked.back();
+  std::printf("  signed by: %s\n", last.verified.signer.c_str());
   std::printf("  signature: %s\n", signatures.c_str());
   if (!signer.key.empty()) std::printf("  key:       %s\n", signer.key.c_str());
   if (!options.timestamp.empty()) {
-    std::printf("  timestamp: %s (%s)\n", verified.time_stamp.c_str(), options.timestamp.c_str());
+    std::printf("  timestamp: %s (%s)\n", last.verified.time_stamp.c_str(),
+                options.timestamp.c_str());
   } else {
     std::printf("  timestamp: none (the signature expires with the certificate)\n");
   }
@@ -470,7 +547,7 @@ void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders) {
                 (options.tsa_ca.empty() ? std::string("the system CA bundle") : options.tsa_ca);
   std::printf("  verified:  osslsigncode verify (trusting %s%s), %s, corvane-tag get\n",
               ca.empty() ? "the system CA bundle" : ca.c_str(), time_stamp_trust.c_str(),
-              second_check.c_str());
+              last.second_check.c_str());
   if (!signer.test_certificate.empty()) {
     std::printf("\n  TEST CERTIFICATE — not for distribution: signed with the throwaway %s.\n",
                 signer.test_certificate.c_str());

@@ -2,7 +2,9 @@
 // A release stub made, start to end: built from the payload, signed (with a
 // throwaway test certificate when no signer is given), tagged, verified by
 // two verifiers and the stub's own tag lookup, and only then written to the
-// output file, with a summary on standard output.
+// output file, with a summary on standard output. With --arch both, the
+// 32-bit and the 64-bit stub each go through every step, and neither is
+// written unless both passed.
 
 #include <string>
 
@@ -17,8 +19,9 @@ struct ReleaseFolders {
 };
 
 // Runs the release `options` describe. Throws ReleaseError (or the tagger's
-// TagToolError) naming the step that failed; the output file is then not
-// written, and the step's report is left in build_dir/release.
+// TagToolError) naming the step that failed; no output file is then
+// written, and the step's report is left in build_dir/release (the 64-bit
+// stub's in build_dir/release/x64).
 void RunRelease(const ReleaseOptions& options, const ReleaseFolders& folders);
 
 }  // namespace vireo::release
