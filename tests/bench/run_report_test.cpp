@@ -220,6 +220,7 @@ x64/bare-decode peak_private=45000000
 x64/payload-bench tar_bytes=20480512
 x64/payload-bench files=12
 x64/payload-bench heap_peak_bytes=21234600
+x64/payload-bench block_fault_ms=52.4
 x64/payload-bench lzma_ms=1190.0
 x64/payload-bench bcj2_ms=30.1
 x64/payload-bench write_ms=10.2
@@ -239,6 +240,7 @@ x64/bare-decode peak_private=45000001
 x64/payload-bench tar_bytes=20480512
 x64/payload-bench files=12
 x64/payload-bench heap_peak_bytes=21234600
+x64/payload-bench block_fault_ms=54.6
 x64/payload-bench lzma_ms=1194.0
 x64/payload-bench bcj2_ms=30.3
 x64/payload-bench write_ms=10.4
@@ -265,6 +267,8 @@ The windows-x64 preset's build (bench/win64-O2, x86_64-w64-mingw32-gcc-posix (GC
 | Decoding in process: LZMA stage, BCJ2 stage, tar file written; extraction | 1.19 s, 0.03 s, 0.01 s; 0.02 s | | 64-bit payload-bench.exe, in the rounds |
 | 7zz's LZMA layer | 1.16 s | | native `7zz x -tlzma -so` of the 64-bit stub's payload to /dev/null |
 | **Stub's LZMA layer / 7zz's LZMA layer** | **1.03** | ≤ 1.05 | payload-bench.exe's LZMA stage over 7zz's (bare decode's 1.18 s: 1.02) |
+| The decoded block's page faults | 0.05 s | | 64-bit payload-bench.exe: a fresh block of the decoded block's size allocated, written once per page and freed, before decoding; the LZMA stage decodes into such a block, where 7zz's layer reuses a dictionary-sized buffer |
+| Stub's LZMA layer less those faults / 7zz's LZMA layer | 0.98 | | the decoding itself against 7zz's |
 | Peak working set, peak private memory | 75.0 MB, 57.0 MB | | 64-bit bench-run.exe |
 | Wine and stub without payload | 30.0 MB working set, 12.0 MB private | | the 64-bit stub with a one-byte payload |
 | **Peak working set for the payload** | **45.0 MB** | ≤ 64.7 MB | budget = resource + decoded block + dictionary (48.7 MB) + 16 MB |
@@ -278,6 +282,20 @@ The windows-x64 preset's build (bench/win64-O2, x86_64-w64-mingw32-gcc-posix (GC
 TEST(RunReport, The64BitStubMeasuredNatively) {
   EXPECT_EQ(RunReport(MeasurementFile::Parse(std::string(kRun) + kRun64)),
             Replaced(kReport, "## Decoder flags", std::string(kReport64) + "## Decoder flags"));
+  // A file from before the page faults were measured: the section without them.
+  const std::string without_faults =
+      Without(Without(kRun64, "x64/payload-bench block_fault_ms=52.4\n"),
+              "x64/payload-bench block_fault_ms=54.6\n");
+  const std::string section_without_faults =
+      Without(Without(kReport64,
+                      "| The decoded block's page faults | 0.05 s | | 64-bit payload-bench.exe: a "
+                      "fresh block of the decoded block's size allocated, written once per page "
+                      "and freed, before decoding; the LZMA stage decodes into such a block, "
+                      "where 7zz's layer reuses a dictionary-sized buffer |\n"),
+              "| Stub's LZMA layer less those faults / 7zz's LZMA layer | 0.98 | | the "
+              "decoding itself against 7zz's |\n");
+  EXPECT_EQ(RunReport(MeasurementFile::Parse(std::string(kRun) + without_faults)),
+            Replaced(kReport, "## Decoder flags", section_without_faults + "## Decoder flags"));
   // Its figures are as required as the 32-bit ones once it was measured.
   const struct {
     std::string run;
