@@ -22,6 +22,7 @@ constexpr DWORD kUsers[] = {SECURITY_BUILTIN_DOMAIN_RID, DOMAIN_ALIAS_RID_USERS}
 
 SetSecurityInfoFunction set_security_info_for_testing = nullptr;
 GetSecurityInfoFunction get_security_info_for_testing = nullptr;
+GetFileInformationByHandleFunction get_file_information_for_testing = nullptr;
 
 constexpr ACCESS_MASK kLogFileAccess = GENERIC_READ | GENERIC_WRITE | DELETE;
 static_assert(kLogFileAccess == 0xC0010000, "read, write and delete");
@@ -159,13 +160,21 @@ void SetGetSecurityInfoForTesting(GetSecurityInfoFunction get_security_info) {
 
 bool IsHandleReparsePoint(HANDLE file) {
   if (!file) return true;
+  const GetFileInformationByHandleFunction get_file_information =
+      get_file_information_for_testing ? get_file_information_for_testing
+                                       : &::GetFileInformationByHandle;
   BY_HANDLE_FILE_INFORMATION info = {};
-  if (!::GetFileInformationByHandle(file, &info)) {
+  if (!get_file_information(file, &info)) {
     ::OutputDebugStringW(ScratchFormat(
         L"LOG_SYSTEM: ERROR - [::GetFileInformationByHandle failed][%d]", ::GetLastError()));
     return true;
   }
   return (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+void SetGetFileInformationByHandleForTesting(
+    GetFileInformationByHandleFunction get_file_information) {
+  get_file_information_for_testing = get_file_information;
 }
 
 }  // namespace vireo

@@ -94,4 +94,14 @@ void SetGetSecurityInfoForTesting(GetSecurityInfoFunction get_security_info);
 // when the test fails (after a "LOG_SYSTEM:" line on the debugger output).
 bool IsHandleReparsePoint(HANDLE file);
 
+// Wine 8 makes no junction and shows no handle as a reparse point (it opens
+// the target of a Unix symbolic link), so tests that need a folder or file
+// swapped for a link after its path was checked replace
+// GetFileInformationByHandle here, for IsHandleReparsePoint alone. Pass null
+// to restore it.
+using GetFileInformationByHandleFunction = BOOL(WINAPI*)(HANDLE file,
+                                                         BY_HANDLE_FILE_INFORMATION* info);
+void SetGetFileInformationByHandleForTesting(
+    GetFileInformationByHandleFunction get_file_information);
+
 }  // namespace vireo

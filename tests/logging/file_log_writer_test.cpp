@@ -295,6 +295,52 @@ TEST_F(FileWriter, LogFolderThatIsAReparsePointIsRefused) {
   EXPECT_FALSE(test::PathExists(target.Child(L"CorvaneUpdate.log")));
 }
 
+// A folder or file swapped for a link after the path was looked at: only the
+// handle shows it, as the reparse attribute of what was opened (which Wine
+// cannot produce, hence the stand-in for GetFileInformationByHandle).
+BOOL WINAPI FoldersAsReparsePoints(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!GetFileInformationByHandle(file, info)) return FALSE;
+  if (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return TRUE;
+}
+BOOL WINAPI FilesAsReparsePoints(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+  if (!GetFileInformationByHandle(file, info)) return FALSE;
+  if (!(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+  }
+  return TRUE;
+}
+
+TEST_F(FileWriter, AFolderOrFileThatBecameALinkIsRefusedThroughItsHandle) {
+  const struct {
+    const char* label;
+    GetFileInformationByHandleFunction reported;
+  } cases[] = {
+      {"the log folder", &FoldersAsReparsePoints},
+      {"the log file", &FilesAsReparsePoints},
+  };
+  // Above the size cap, so that a writer that went on would move it away.
+  WriteIni("MaxLogFileSize=100\r\n");
+  std::vector<uint8_t> precious = kBom + Utf16(L"keep\r\n");
+  precious.resize(200, 'k');
+  for (const auto& one : cases) {
+    SCOPED_TRACE(one.label);
+    test::WriteBytes(path_, precious);
+    writer_.reset();
+    DebugOutputExceptions output;
+    SetGetFileInformationByHandleForTesting(one.reported);
+    Write(L"", L"line");
+    SetGetFileInformationByHandleForTesting(nullptr);
+    EXPECT_FALSE(writer().ready());
+    EXPECT_TRUE(output.Contains("]: ERROR - Log path " + test::Narrow(path_) + " has a reparse point"));
+    EXPECT_EQ(Bytes(), precious);
+    EXPECT_FALSE(test::PathExists(path_ + L".bak"));
+    writer_.reset();
+  }
+}
+
 // A link higher up the path is refused too, before anything is moved, created
 // or emptied through it.
 TEST_F(FileWriter, LinkHigherUpThePathIsRefused) {
