@@ -7,6 +7,8 @@
 // the same way; and every signature --attach must refuse.
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 #include <stdlib.h>
 #include <sys/stat.h>
 
@@ -217,6 +219,36 @@ TEST_F(TokenReleaseTest, EveryWrongSignerIsRefusedBeforeTheBuild) {
     EXPECT_FALSE(fs::exists(out));
   }
   ExpectPinInNoFileLeft();
+}
+
+// osslsigncode signs with a key on a token through OpenSSL's PKCS#11 engine, a
+// package of its own: without it the release stops before the build and says
+// which, where osslsigncode would fail only after it, without a reason.
+TEST_F(TokenReleaseTest, AMissingPkcs11EngineIsRefusedBeforeTheBuild) {
+  const fs::path out = Path("no-engine.exe");
+  const fs::path engines = Path("no-engines");
+  fs::create_directories(engines);
+  const std::string pin =
+      WriteSecret(Path("engine-pin.txt"), std::string(SoftHsmToken::kPin) + "\n").string();
+  const char* before = std::getenv("OPENSSL_ENGINES");
+  const std::string kept = before ? before : "";
+  setenv("OPENSSL_ENGINES", engines.c_str(), 1);
+  const ProcessResult release = Release(TokenRelease(out, {"--pin-file", pin}));
+  if (before) {
+    setenv("OPENSSL_ENGINES", kept.c_str(), 1);
+  } else {
+    unsetenv("OPENSSL_ENGINES");
+  }
+  EXPECT_EQ(release.status, kFailed) << release.out << release.err;
+  EXPECT_EQ(release.err.rfind("corvane-release: error: osslsigncode signs with a key on a token "
+                              "through OpenSSL's PKCS#11 engine, which is not installed (no " +
+                                  (engines / "pkcs11.so").string() +
+                                  "; Debian's package libengine-pkcs11-openssl has it)",
+                              0),
+            0u)
+      << release.err;
+  EXPECT_EQ(release.out.find("signing with"), std::string::npos) << release.out;
+  EXPECT_FALSE(fs::exists(out));
 }
 
 // Whole releases through the token: each verifies against the test root,

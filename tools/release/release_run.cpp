@@ -10,6 +10,7 @@
 #include "tools/common/sha256.h"
 #include "tools/release/pe_checksum_check.h"
 #include "tools/release/pin_source.h"
+#include "tools/release/pkcs11_engine.h"
 #include "tools/release/pkcs11_key_uri.h"
 #include "tools/release/prepared_release.h"
 #include "tools/release/release_error.h"
@@ -116,6 +117,7 @@ Signer ChooseSigner(const ReleaseOptions& options, const ReleaseFolders& folders
   Signer signer;
   if (options.KeyIsOnToken()) {
     Say("checking the key on the token");
+    CheckPkcs11EngineInstalled();
     signer.secret = ReadPin(options.pin_file, options.pin_env);
     signer.has_secret = !signer.secret.empty();
     Pkcs11KeyUri key_uri(options.key);
