@@ -297,19 +297,13 @@ TEST_F(FileWriter, LogFolderThatIsAReparsePointIsRefused) {
 
 // A folder or file swapped for a link after the path was looked at: only the
 // handle shows it, as the reparse attribute of what was opened (which Wine
-// cannot produce, hence the stand-in for GetFileInformationByHandle).
-BOOL WINAPI FoldersAsReparsePoints(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
+// cannot produce, hence the stand-in for GetFileInformationByHandle, which
+// reports every folder, or every file, as a reparse point).
+template <bool kFolders>
+BOOL WINAPI ReparsePointsAmong(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
   if (!GetFileInformationByHandle(file, info)) return FALSE;
-  if (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-    info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  }
-  return TRUE;
-}
-BOOL WINAPI FilesAsReparsePoints(HANDLE file, BY_HANDLE_FILE_INFORMATION* info) {
-  if (!GetFileInformationByHandle(file, info)) return FALSE;
-  if (!(info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
-  }
+  const bool folder = (info->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if (folder == kFolders) info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
   return TRUE;
 }
 
@@ -318,8 +312,8 @@ TEST_F(FileWriter, AFolderOrFileThatBecameALinkIsRefusedThroughItsHandle) {
     const char* label;
     GetFileInformationByHandleFunction reported;
   } cases[] = {
-      {"the log folder", &FoldersAsReparsePoints},
-      {"the log file", &FilesAsReparsePoints},
+      {"the log folder", &ReparsePointsAmong<true>},
+      {"the log file", &ReparsePointsAmong<false>},
   };
   // Above the size cap, so that a writer that went on would move it away.
   WriteIni("MaxLogFileSize=100\r\n");
